@@ -1,0 +1,10 @@
+// Application shell: the fixed OpenGL state, the start-up rod table and the console.
+// main (app/main.cpp) calls initScene once, after the window and the callbacks exist.
+#pragma once
+
+// Enables the fixed OpenGL state every frame relies on and fills the rod table.
+void initScene();
+
+// Writes one formatted line to standard output and flushes it, so that messages which
+// begin rather than end with a line break still show at once.
+void consoleMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));

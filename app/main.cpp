@@ -1,0 +1,29 @@
+// Program entry: sets up GLUT and the window, registers every callback in one place,
+// builds the menu and the scene, and hands control to the GLUT main loop.
+#include <GL/glut.h>
+
+#include "app/app.h"
+#include "app/scene_state.h"
+#include "draw/draw.h"
+#include "input/input.h"
+#include "view/view.h"
+
+int main(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitWindowPosition(0, 0);
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
+    glutCreateWindow(WINDOW_TITLE);
+
+    glutDisplayFunc(display);
+    glutReshapeFunc(reshape);
+    createMenu(); // also registers mouseButton for left-click picking
+    glutKeyboardFunc(keyboard);
+    glutSpecialFunc(specialKeys);
+    // No callback for motion with a button held: such motion is not seen at all.
+    glutPassiveMotionFunc(passiveMotion);
+
+    initScene();
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,27 @@
+// Interaction: turns the user's clicks, keys, menu choices and mouse motion into changes
+// of the scene state. Every function here is a GLUT callback or is called by one.
+#pragma once
+
+// GLUT mouse callback (registered by createMenu): a left press picks; every event then
+// reloads the view and asks for a redisplay.
+void mouseButton(int button, int state, int x, int y);
+
+// Identifies what lies under window point (x, y) (origin top left) with a selection pass,
+// and binds the clicked rod to the mouse or releases a bound one.
+// NOTE: returns with GL_PROJECTION current; mouseButton's resetProjection restores it.
+void pickObject(int x, int y);
+
+// Builds the right-button pop-up menu and registers mouseButton.
+void createMenu();
+
+// GLUT menu callback: switches the interaction mode, toggles the ball, or quits.
+void menuSelect(int value);
+
+// GLUT keyboard callback: zoom, roll, help banner and Escape.
+void keyboard(unsigned char key, int x, int y);
+
+// GLUT special-key callback: the arrow keys turn and tilt the view.
+void specialKeys(int key, int x, int y);
+
+// GLUT passive motion callback: turns and slides the bound rod, or pans the view.
+void passiveMotion(int x, int y);

@@ -1,0 +1,26 @@
+# Sourced by scripts/run and scripts/test: installs the Debian packages named in its
+# arguments that are not installed yet (as root, or through sudo where present).
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}"
+}
+
+# What building the program needs.
+BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
+    libgl1-mesa-dri)
+# What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils)
