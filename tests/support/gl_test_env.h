@@ -49,6 +49,8 @@ Mat4 readMatrix(GLenum which);
 bool projectToWindow(double x, double y, double z, double* winX, double* winY);
 
 // Redirects standard output into a buffer for the lifetime of the object.
+// NOTE: GoogleTest reports failures on standard output too, so a failing check made while a
+// capture is open is swallowed: end the capture's scope before checking what it caught.
 class ConsoleCapture {
   public:
     ConsoleCapture();
