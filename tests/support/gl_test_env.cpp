@@ -65,6 +65,13 @@ Rgb readWindowPixel(int x, int y) {
     const Window win = glXGetCurrentDrawable();
     glFinish();
     XSync(dpy, False);
+    // Reading outside the window is an X protocol error, which would end the process.
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(dpy, win, &attributes);
+    if (x < 0 || y < 0 || x >= attributes.width || y >= attributes.height) {
+        ADD_FAILURE() << "pixel " << x << "," << y << " lies outside the window";
+        return {-1, -1, -1};
+    }
     XImage* image = XGetImage(dpy, win, x, y, 1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) {
         ADD_FAILURE() << "XGetImage failed at " << x << "," << y;
