@@ -22,5 +22,7 @@ ensure_packages() {
 # What building the program needs.
 BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
     libgl1-mesa-dri)
-# What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils)
+# What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools,
+# and ImageMagick to save pictures of the window.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils
+    imagemagick)

@@ -1,13 +1,41 @@
-// The real program starts, opens its titled window at its size and position, and closes.
+// The real program starts, opens its titled window at its size and position with the
+// table where the start-up camera puts it, and ends with status 0 on Escape and on a close
+// request from the window system.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <sys/wait.h>
 
-#include "app/scene_state.h"
 #include "support/app_process.h"
 
 namespace {
+
+// The colour of a lit surface facing up (+y) under the start-up camera: the ambient 0.2
+// plus light 0's diffuse share. The light shines from (1, 1, 1) in eye space; the tilt
+// leans the surface's normal to (0, cos tilt, sin tilt) there.
+Pixel litFacingUp(double red, double green, double blue) {
+    const double tilt = 16.0 * 3.14159265358979323846 / 180.0;
+    const double diffuse = (std::cos(tilt) + std::sin(tilt)) / std::sqrt(3.0);
+    const double light = 0.2 + diffuse;
+    return {static_cast<int>(std::lround(255.0 * red * light)),
+            static_cast<int>(std::lround(255.0 * green * light)),
+            static_cast<int>(std::lround(255.0 * blue * light))};
+}
+
+void expectColourNear(Pixel actual, Pixel expected, const std::string& what) {
+    constexpr int TOLERANCE = 3;
+    EXPECT_NEAR(actual.r, expected.r, TOLERANCE) << what;
+    EXPECT_NEAR(actual.g, expected.g, TOLERANCE) << what;
+    EXPECT_NEAR(actual.b, expected.b, TOLERANCE) << what;
+}
+
+void expectExitedWithZero(AppProcess& app) {
+    int status = 0;
+    ASSERT_TRUE(app.waitForExit(&status)) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(status)) << "the program was killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 TEST(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
     AppProcess app;
@@ -17,8 +45,8 @@ TEST(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
 
     XWindowAttributes attributes{};
     ASSERT_TRUE(XGetWindowAttributes(app.display(), window, &attributes));
-    EXPECT_EQ(attributes.width, WINDOW_WIDTH);
-    EXPECT_EQ(attributes.height, WINDOW_HEIGHT);
+    EXPECT_EQ(attributes.width, 680);
+    EXPECT_EQ(attributes.height, 480);
     int x = -1, y = -1;
     Window child = 0;
     XTranslateCoordinates(app.display(), window, DefaultRootWindow(app.display()), 0, 0, &x, &y,
@@ -31,12 +59,54 @@ TEST(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
     EXPECT_STREQ(name, "KORVANTE : ORLEMAZ");
     XFree(name);
 
-    // Escape ends the program at once with status 0.
-    ASSERT_EQ(runCommand("xdotool key --window " + std::to_string(window) + " Escape"), 0);
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // Escape ends the program at once with status 0. Without a window manager the keys
+    // go to the window under the pointer.
+    ASSERT_TRUE(app.placePointer(340, 240));
+    ASSERT_TRUE(app.pressKey("Escape"));
+    expectExitedWithZero(app);
+}
+
+TEST(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    const CameraModel camera;
+
+    // The first drawn frame: the pitch's grey where the camera puts the pitch.
+    const WindowPoint pitch = windowPointOf(camera, 50.0, 21.0, 20.0);
+    const Pixel pitchColour = litFacingUp(0.8, 0.81, 0.82);
+    const WindowImage picture = app.waitForPicture([&](const WindowImage& image) {
+        const Pixel p = image.at(pitch.x, pitch.y);
+        return std::abs(p.r - pitchColour.r) <= 3 && std::abs(p.b - pitchColour.b) <= 3;
+    });
+    ASSERT_FALSE(picture.empty()) << "the pitch never showed at " << pitch.x << "," << pitch.y;
+
+    // The floor runs to its far edge (z = -500), parallel to the window's top at this
+    // view; the black background lies beyond it. The floor also shows behind the table.
+    const Pixel floorColour = litFacingUp(1.0, 0.98, 0.93);
+    const WindowPoint farEdge = windowPointOf(camera, 50.0, 0.0, -500.0);
+    const WindowPoint behind = windowPointOf(camera, 50.0, 0.0, -200.0);
+    for (int x : {10, 340, 670}) {
+        expectColourNear(picture.at(x, farEdge.y - 3), {0, 0, 0}, "background");
+        expectColourNear(picture.at(x, farEdge.y + 3), floorColour, "floor at its far edge");
+    }
+    expectColourNear(picture.at(behind.x, behind.y), floorColour, "floor behind the table");
+
+    // Both teams' shirts on the one-player rods at each end (rod 0, team 0 at x = 12;
+    // rod 7, team 1 at x = 89), the player centred on z = 32.5.
+    EXPECT_TRUE(showsPlayer(picture, camera, 0, 12.0, 32.5)) << "rod 0's player";
+    EXPECT_TRUE(showsPlayer(picture, camera, 1, 89.0, 32.5)) << "rod 7's player";
+    EXPECT_FALSE(showsPlayer(picture, camera, 1, 12.0, 32.5)) << "rod 0's player in blue";
+    EXPECT_FALSE(showsPlayer(picture, camera, 0, 89.0, 32.5)) << "rod 7's player in white";
+    // The ball is off at start-up.
+    EXPECT_EQ(picture.count(isBall), 0);
+    EXPECT_EQ(app.console(), "");
+}
+
+TEST(EndToEndStartup, ACloseRequestFromTheWindowSystemEndsTheProgram) {
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    ASSERT_TRUE(app.sendCloseRequest());
+    expectExitedWithZero(app);
 }
 
 } // namespace

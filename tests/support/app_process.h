@@ -1,6 +1,7 @@
 // Test support for end-to-end tests: the real orlemaz binary started in the virtual X
-// server, its console read as it writes, its window found and read on the X server, and
-// real input sent to it with xdotool.
+// server, its console read as it writes, its window found and read on the X server, real
+// input sent to it with xdotool, and the camera's arithmetic for turning model points into
+// window pixels.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds DEFAULT_WAIT{20};
@@ -19,7 +21,97 @@ bool waitFor(const std::function<bool()>& condition,
 // Runs a shell command (xdotool and friends); returns its exit status.
 int runCommand(const std::string& command);
 
-// One run of the real program. The destructor kills it if it is still running.
+// Finds a viewable window whose WM_NAME is title anywhere under the root (0 if none).
+Window findWindowByName(Display* dpy, const std::string& title);
+
+// ---------------------------------------------------------------------------------------
+// Pictures
+// ---------------------------------------------------------------------------------------
+
+// One pixel as the X server shows it, each channel 0 to 255 (-1 outside the picture).
+struct Pixel {
+    int r;
+    int g;
+    int b;
+};
+
+// A picture of a window as the X server holds it (XGetImage), origin top left.
+class WindowImage {
+  public:
+    // Reads the whole window; the picture is empty when the window cannot be read.
+    static WindowImage grab(Display* dpy, Window window);
+
+    bool empty() const {
+        return pixels_.empty();
+    }
+    int width() const {
+        return width_;
+    }
+    int height() const {
+        return height_;
+    }
+    Pixel at(int x, int y) const;
+    // Pixels that differ from other (every pixel when the sizes differ).
+    int differences(const WindowImage& other) const;
+    // Pixels that pass test.
+    int count(const std::function<bool(Pixel)>& test) const;
+    // Whether a pixel within radius pixels (a square) of (x, y) passes test.
+    bool anyNear(int x, int y, int radius, const std::function<bool(Pixel)>& test) const;
+    // Writes the picture to path as a PNG (through ImageMagick); returns success.
+    bool savePng(const std::string& path) const;
+
+  private:
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<Pixel> pixels_;
+};
+
+// ---------------------------------------------------------------------------------------
+// The camera
+// ---------------------------------------------------------------------------------------
+
+// The view the program's camera is built from; the defaults are the start-up view.
+struct CameraModel {
+    double viewDistance = 400.0; // model units the scene is pushed along -z
+    double tiltX = 16.0;         // degrees about x
+    double rotY = 0.0;           // degrees about y
+    double rotZ = 0.0;           // degrees about z
+    int panX = 0;                // model units
+    int panY = 0;                // model units
+};
+
+// A window pixel, origin top left.
+struct WindowPoint {
+    int x;
+    int y;
+};
+
+// The pixel a model point lands on in the 680 x 480 window: frustum +-1 by +-480/680 at
+// near 5, the scene moved by (-50 + panX, -35 + panY, -viewDistance) and turned about x,
+// then y, then z.
+WindowPoint windowPointOf(const CameraModel& camera, double x, double y, double z);
+
+// What the picture shows. The lights (white light 0 and the 0.2 global ambient, no
+// specular) keep a material's hue: the white shirts stay grey, the dark blue shirts have
+// no red or green, the players' heads stay purple, and the dark grey ball is the only grey
+// darker than the ambient share of white.
+bool isTeam0Shirt(Pixel p);
+bool isTeam1Shirt(Pixel p);
+bool isPlayerPurple(Pixel p);
+bool isBall(Pixel p);
+
+// Whether the player at (rodX, playerZ) on a rod hanging about straight down is where
+// the camera puts it: its shirt in the team's colour on the front of its body, its head
+// there and not just above. A misplacement of a few units along the rod shows.
+bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team, double rodX,
+                 double playerZ);
+
+// ---------------------------------------------------------------------------------------
+// The program
+// ---------------------------------------------------------------------------------------
+
+// One run of the real program. The destructor kills it if it is still running, and the
+// program dies with the test process whatever ends that.
 class AppProcess {
   public:
     AppProcess();
@@ -43,6 +135,31 @@ class AppProcess {
     // Waits for the process to end; returns true and its wait status when it did.
     bool waitForExit(int* status, std::chrono::milliseconds timeout = DEFAULT_WAIT);
 
+    // The window's current picture.
+    WindowImage picture();
+    // Waits for a picture that passes test; returns it, or an empty picture on time-out.
+    WindowImage waitForPicture(const std::function<bool(const WindowImage&)>& test,
+                               std::chrono::milliseconds timeout = DEFAULT_WAIT);
+    // Waits for a picture that differs from before.
+    WindowImage waitForNewPicture(const WindowImage& before,
+                                  std::chrono::milliseconds timeout = DEFAULT_WAIT);
+
+    // Real input through the X server (XTEST). Pointer positions are window pixels; keys
+    // reach the window under the pointer, since the server without a window manager
+    // gives the focus to whatever lies under it.
+    bool movePointer(int x, int y);
+    // Moves the pointer to (x, y) with a motion the program sees even when the pointer
+    // already stood there (left by an earlier test); for a start, while motion does nothing.
+    bool placePointer(int x, int y);
+    bool click(int button);
+    bool pressKey(const std::string& keyName);
+    // Opens the pop-up menu with the right button where the pointer is, moves into entry
+    // index (0 at the top) and releases there, as a person would; returns once the menu
+    // has closed. The menu's window and entries are read from the X server.
+    bool chooseMenuEntry(int index);
+    // Asks the window to close as a window manager does (WM_DELETE_WINDOW).
+    bool sendCloseRequest();
+
   private:
     void drain();
 
@@ -52,6 +169,3 @@ class AppProcess {
     Display* display_ = nullptr;
     Window window_ = 0;
 };
-
-// Finds a viewable window whose WM_NAME is title anywhere under the root (0 if none).
-Window findWindowByName(Display* dpy, const std::string& title);

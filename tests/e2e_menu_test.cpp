@@ -1,0 +1,123 @@
+// The real program's pop-up menu, opened with the right button and used with the pointer
+// as a person would: moving the model pans the picture, the ball goes on and off, and
+// "Salir" ends the program. One more scenario takes the README's picture of the window.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/app_process.h"
+
+namespace {
+
+enum MenuEntry { MOVE_MODEL = 0, MOVE_RODS = 1, TOGGLE_BALL = 2, QUIT = 3 };
+
+const std::string BANNER = "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n";
+
+bool showsBall(const WindowImage& picture) {
+    return picture.count(isBall) > 0;
+}
+
+// Whether the ball shows whole: its pixels fill a round disc that nothing cuts off.
+bool showsWholeBall(const WindowImage& picture) {
+    int left = picture.width(), right = -1, top = picture.height(), bottom = -1, count = 0;
+    for (int y = 0; y < picture.height(); y++) {
+        for (int x = 0; x < picture.width(); x++) {
+            if (isBall(picture.at(x, y))) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+                count++;
+            }
+        }
+    }
+    const int width = right - left + 1, height = bottom - top + 1;
+    // A disc fills pi / 4 of its square; a wall or a player in front would cut it.
+    return count >= 60 && std::abs(width - height) <= 1 && count >= 0.72 * width * height;
+}
+
+TEST(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    ASSERT_TRUE(app.placePointer(200, 150));
+    ASSERT_FALSE(
+        app.waitForPicture([](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; }).empty());
+
+    // "MOVER MODELO": the menu's own motion is not seen, so the first plain motion
+    // carries the whole way from where the menu was opened: 40 right pans 4, 20 up 5.
+    ASSERT_TRUE(app.chooseMenuEntry(MOVE_MODEL));
+    EXPECT_EQ(app.console(), "");
+    ASSERT_TRUE(app.movePointer(240, 130));
+    ASSERT_NE(app.waitForConsole("\nMoviendo Mundo"), std::string::npos);
+    EXPECT_EQ(app.console(), "\nMoviendo Mundo");
+    const CameraModel start;
+    CameraModel panned;
+    panned.panX = 4;
+    panned.panY = 5;
+    EXPECT_FALSE(app.waitForPicture([&](const WindowImage& p) {
+                        return showsPlayer(p, panned, 0, 12.0, 32.5) &&
+                               !showsPlayer(p, start, 0, 12.0, 32.5);
+                    })
+                     .empty())
+        << "rod 0's player did not follow the pan";
+
+    // "PONER/QUITAR BOLA" puts the ball on; it soon meets a lowered player. Choosing it
+    // also ends the panning: the motion after it pans nothing (checked at the end).
+    size_t mark = app.console().size();
+    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_TRUE(app.movePointer(300, 200));
+    ASSERT_NE(app.waitForConsole("Choque!\n", mark), std::string::npos) << "no collision";
+    EXPECT_FALSE(app.waitForPicture(showsBall).empty()) << "the ball never showed";
+
+    // Chosen again, it takes the ball off: the ball is gone, the picture holds still and
+    // no collision follows the banner printed after it.
+    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    const WindowImage still = app.waitForPicture([&](const WindowImage& p) {
+        return !showsBall(p) && !waitFor([&] { return app.picture().differences(p) > 0; },
+                                         std::chrono::milliseconds(300));
+    });
+    EXPECT_FALSE(still.empty()) << "the ball stayed on";
+    mark = app.console().size();
+    ASSERT_TRUE(app.pressKey("h"));
+    ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
+    EXPECT_EQ(app.console().substr(mark), BANNER) << "the ball went on moving";
+    EXPECT_EQ(app.console().find("Moviendo", app.console().find("Moviendo") + 1), std::string::npos)
+        << "the view panned after another entry was chosen";
+
+    ASSERT_TRUE(app.chooseMenuEntry(QUIT));
+    int status = 0;
+    ASSERT_TRUE(app.waitForExit(&status)) << "Salir did not end the program";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// The README's picture: the camera turned a little and the ball on, in full view. The
+// picture is written where ORLEMAZ_README_PICTURE says, or to a scratch file that only
+// shows the picture can be written.
+TEST(ReadmePicture, ShowsTheBallWithTheCameraTurned) {
+    const char* asked = std::getenv("ORLEMAZ_README_PICTURE");
+    const std::string path = asked != nullptr && *asked != '\0'
+                                 ? std::string(asked)
+                                 : "/tmp/orlemaz-readme-" + std::to_string(getpid()) + ".png";
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    ASSERT_TRUE(app.placePointer(200, 150));
+    for (const char* key : {"Left", "Up", "minus", "minus", "minus", "minus"}) {
+        ASSERT_TRUE(app.pressKey(key));
+    }
+    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    const WindowImage picture = app.waitForPicture(showsWholeBall);
+    ASSERT_FALSE(picture.empty()) << "the ball never came into full view";
+    if (asked == nullptr && runCommand("command -v convert >/dev/null") != 0) {
+        GTEST_SKIP() << "ImageMagick's convert is missing: the picture was not written";
+    }
+    EXPECT_TRUE(picture.savePng(path)) << "could not write " << path;
+    if (asked == nullptr || *asked == '\0') {
+        EXPECT_EQ(unlink(path.c_str()), 0) << "no picture written to " << path;
+    }
+}
+
+} // namespace
