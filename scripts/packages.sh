@@ -1,5 +1,6 @@
-# Sourced by scripts/run and scripts/test: installs the Debian packages named in its
-# arguments that are not installed yet (as root, or through sudo where present).
+# Sourced by scripts/run, scripts/test, scripts/bench and scripts/fps: installs the Debian
+# packages named in its arguments that are not installed yet (as root, or through sudo where
+# present).
 ensure_packages() {
     local missing=()
     local pkg
@@ -26,3 +27,6 @@ BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa
 # and ImageMagick to save pictures of the window.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils
     imagemagick)
+# What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
+# X server, X input and inspection tools, and glxgears for comparison.
+BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils)
