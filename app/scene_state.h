@@ -146,6 +146,9 @@ constexpr double FRUSTUM_FAR = 1000.0;
 constexpr double VIEW_STEP = 5.0;      // degrees or model units per key press
 constexpr float PAN_DIVISOR_X = 10.0f; // pixels of horizontal motion per unit of pan
 constexpr float PAN_DIVISOR_Y = 4.0f;  // pixels of vertical motion per unit of pan
+// The pan is summed in float and kept in an int. Floats hold every integer up to 2^24,
+// far beyond any pan that still shows the table, so the pan stops there either way.
+constexpr float PAN_LIMIT = 16777216.0f; // model units
 
 // ---------------------------------------------------------------------------------------
 // Geometry of the model

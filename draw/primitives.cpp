@@ -4,6 +4,95 @@
 
 #include <GL/gl.h>
 #include <cmath>
+#include <initializer_list>
+
+// ---------------------------------------------------------------------------------------
+// Selection passes
+// ---------------------------------------------------------------------------------------
+
+// Mesa 22.3 keeps a reference to every immediate-mode vertex buffer drawn in selection
+// mode and never frees it: every pick lost its share of a 512 KB buffer. Vertices
+// replayed from a display list are spared, so in selection mode each primitive is drawn
+// from a list compiled from the very same calls the first time it is drawn with those
+// arguments. A list that mixes primitive types still loses a few bytes a call, so the
+// box's strip and its caps get a list each. Ordinary frames draw in immediate mode.
+
+enum PrimitiveKind {
+    PRIMITIVE_TUBE,
+    PRIMITIVE_DISC,
+    PRIMITIVE_BOX_SIDES,
+    PRIMITIVE_BOX_ENDS,
+    PRIMITIVE_QUAD,
+    PRIMITIVE_AXES,
+};
+
+constexpr int MAX_PRIMITIVE_ARGS = 8;
+constexpr int MAX_SELECTION_LISTS = 32; // the frame needs 16
+
+// One primitive, with its arguments, compiled into a display list.
+struct SelectionList {
+    int kind;                        // a PrimitiveKind
+    double args[MAX_PRIMITIVE_ARGS]; // the arguments it was drawn with, unused ones 0
+    GLuint list;                     // display list name
+};
+
+static SelectionList selectionLists[MAX_SELECTION_LISTS] = {};
+static int selectionListCount = 0;
+static GLuint compilingList = 0; // the list being compiled by the primitive running now
+
+// Outside selection mode, or with no room left, returns false: draw in immediate mode.
+// In selection mode, replays the primitive's list and returns true; on its first use,
+// opens the list and returns false, so that the primitive's own calls fill it and
+// endSelectionList replays it.
+static bool replaySelectionList(int kind, std::initializer_list<double> argList) {
+    GLint renderMode = GL_RENDER;
+    glGetIntegerv(GL_RENDER_MODE, &renderMode);
+    if (renderMode != GL_SELECT) {
+        return false;
+    }
+    double args[MAX_PRIMITIVE_ARGS] = {};
+    int count = 0;
+    for (const double arg : argList) {
+        if (count < MAX_PRIMITIVE_ARGS) {
+            args[count++] = arg;
+        }
+    }
+    for (int i = 0; i < selectionListCount; i++) {
+        const SelectionList& entry = selectionLists[i];
+        bool same = entry.kind == kind;
+        for (int a = 0; a < MAX_PRIMITIVE_ARGS && same; a++) {
+            same = entry.args[a] == args[a];
+        }
+        if (same) {
+            glCallList(entry.list);
+            return true;
+        }
+    }
+    if (selectionListCount == MAX_SELECTION_LISTS || (compilingList = glGenLists(1)) == 0) {
+        return false;
+    }
+    SelectionList& entry = selectionLists[selectionListCount++];
+    entry.kind = kind;
+    for (int a = 0; a < MAX_PRIMITIVE_ARGS; a++) {
+        entry.args[a] = args[a];
+    }
+    entry.list = compilingList;
+    glNewList(compilingList, GL_COMPILE);
+    return false;
+}
+
+// Closes and replays the list that replaySelectionList opened, if it opened one.
+static void endSelectionList() {
+    if (compilingList != 0) {
+        glEndList();
+        glCallList(compilingList);
+        compilingList = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Vectors and primitives
+// ---------------------------------------------------------------------------------------
 
 // Scales v to unit length; the zero vector stays zero.
 void normalize(Vec3d* v) {
@@ -29,6 +118,10 @@ void crossProduct(Vec3d u, Vec3d v, Vec3d* out) {
 // Open tube from the origin to p1 as a quad strip of slices + 1 vertex pairs.
 void drawTube(double p1x, double p1y, double p1z, double radiusAtOrigin, double radiusAtEnd,
               int slices, double theta1, double theta2) {
+    if (replaySelectionList(PRIMITIVE_TUBE, {p1x, p1y, p1z, radiusAtOrigin, radiusAtEnd,
+                                             static_cast<double>(slices), theta1, theta2})) {
+        return;
+    }
     // Two axes perpendicular to the tube: P is N nudged off the axis, so N x P is never zero.
     // Y is built from P rather than N, which makes the cross-section slightly elliptical
     // for short tubes.
@@ -74,10 +167,15 @@ void drawTube(double p1x, double p1y, double p1z, double radiusAtOrigin, double 
         }
     }
     glEnd();
+    endSelectionList();
 }
 
 // Flat disc in the y = 0 plane, wound counter-clockwise seen from the side it faces.
 void drawDisc(double radius, int segments, int facing) {
+    if (replaySelectionList(PRIMITIVE_DISC,
+                            {radius, static_cast<double>(segments), static_cast<double>(facing)})) {
+        return;
+    }
     const double step = TWO_PI_APPROX / segments;
     glBegin(GL_POLYGON);
     {
@@ -92,57 +190,79 @@ void drawDisc(double radius, int segments, int facing) {
         }
     }
     glEnd();
+    endSelectionList();
+}
+
+// The four faces of the box that its quad strip goes round.
+static void drawBoxSides(float sx, float sy, float sz) {
+    if (replaySelectionList(PRIMITIVE_BOX_SIDES, {sx, sy, sz})) {
+        return;
+    }
+    // Normals are set once per face, so smooth shading blends them across the strip's
+    // shared edges.
+    glBegin(GL_QUAD_STRIP);
+    {
+        glNormal3f(0.0f, 0.0f, -1.0f);
+        glVertex3f(sx, 0.0f, 0.0f);
+        glVertex3f(0.0f, 0.0f, 0.0f);
+        glVertex3f(sx, sy, 0.0f);
+        glVertex3f(0.0f, sy, 0.0f);
+        glNormal3f(0.0f, 1.0f, 0.0f);
+        glVertex3f(sx, sy, sz);
+        glVertex3f(0.0f, sy, sz);
+        glNormal3f(0.0f, 0.0f, 1.0f);
+        glVertex3f(sx, 0.0f, sz);
+        glVertex3f(0.0f, 0.0f, sz);
+        glNormal3f(0.0f, -1.0f, 0.0f);
+        glVertex3f(sx, 0.0f, 0.0f);
+        glVertex3f(0.0f, 0.0f, 0.0f);
+    }
+    glEnd();
+    endSelectionList();
+}
+
+// The box's two end caps, at x = sx and x = 0.
+static void drawBoxEnds(float sx, float sy, float sz) {
+    if (replaySelectionList(PRIMITIVE_BOX_ENDS, {sx, sy, sz})) {
+        return;
+    }
+    glBegin(GL_QUADS);
+    {
+        glNormal3f(1.0f, 0.0f, 0.0f);
+        glVertex3f(sx, 0.0f, 0.0f);
+        glVertex3f(sx, sy, 0.0f);
+        glVertex3f(sx, sy, sz);
+        glVertex3f(sx, 0.0f, sz);
+    }
+    glEnd();
+    glBegin(GL_QUADS);
+    {
+        glNormal3f(-1.0f, 0.0f, 0.0f);
+        glVertex3f(0.0f, 0.0f, 0.0f);
+        glVertex3f(0.0f, 0.0f, sz);
+        glVertex3f(0.0f, sy, sz);
+        glVertex3f(0.0f, sy, 0.0f);
+    }
+    glEnd();
+    endSelectionList();
 }
 
 // Box from the origin to (sx, sy, sz): four faces as one strip, then the two end caps.
 void drawBox(float sx, float sy, float sz) {
     glPushMatrix();
     {
-        // Normals are set once per face, so smooth shading blends them across the strip's
-        // shared edges.
         glShadeModel(GL_SMOOTH);
-        glBegin(GL_QUAD_STRIP);
-        {
-            glNormal3f(0.0f, 0.0f, -1.0f);
-            glVertex3f(sx, 0.0f, 0.0f);
-            glVertex3f(0.0f, 0.0f, 0.0f);
-            glVertex3f(sx, sy, 0.0f);
-            glVertex3f(0.0f, sy, 0.0f);
-            glNormal3f(0.0f, 1.0f, 0.0f);
-            glVertex3f(sx, sy, sz);
-            glVertex3f(0.0f, sy, sz);
-            glNormal3f(0.0f, 0.0f, 1.0f);
-            glVertex3f(sx, 0.0f, sz);
-            glVertex3f(0.0f, 0.0f, sz);
-            glNormal3f(0.0f, -1.0f, 0.0f);
-            glVertex3f(sx, 0.0f, 0.0f);
-            glVertex3f(0.0f, 0.0f, 0.0f);
-        }
-        glEnd();
-        glBegin(GL_QUADS);
-        {
-            glNormal3f(1.0f, 0.0f, 0.0f);
-            glVertex3f(sx, 0.0f, 0.0f);
-            glVertex3f(sx, sy, 0.0f);
-            glVertex3f(sx, sy, sz);
-            glVertex3f(sx, 0.0f, sz);
-        }
-        glEnd();
-        glBegin(GL_QUADS);
-        {
-            glNormal3f(-1.0f, 0.0f, 0.0f);
-            glVertex3f(0.0f, 0.0f, 0.0f);
-            glVertex3f(0.0f, 0.0f, sz);
-            glVertex3f(0.0f, sy, sz);
-            glVertex3f(0.0f, sy, 0.0f);
-        }
-        glEnd();
+        drawBoxSides(sx, sy, sz);
+        drawBoxEnds(sx, sy, sz);
     }
     glPopMatrix();
 }
 
 // Rectangle (x1, z1)-(x2, z2) in the y = 0 plane, facing +y.
 void drawFlatQuad(float x1, float z1, float x2, float z2) {
+    if (replaySelectionList(PRIMITIVE_QUAD, {x1, z1, x2, z2})) {
+        return;
+    }
     glPushMatrix();
     {
         glBegin(GL_QUADS);
@@ -156,10 +276,14 @@ void drawFlatQuad(float x1, float z1, float x2, float z2) {
         glEnd();
     }
     glPopMatrix();
+    endSelectionList();
 }
 
 // Axis lines from the origin. They are lit under whatever normal is current.
 void drawAxes(float len) {
+    if (replaySelectionList(PRIMITIVE_AXES, {len})) {
+        return;
+    }
     glBegin(GL_LINES);
     {
         glColor3f(1.0f, 1.0f, 1.0f);
@@ -171,4 +295,5 @@ void drawAxes(float len) {
         glVertex3f(0.0f, 0.0f, len);
     }
     glEnd();
+    endSelectionList();
 }

@@ -3,6 +3,7 @@
 #include "input/input.h"
 
 #include <GL/glut.h>
+#include <algorithm>
 #include <cmath>
 
 #include "app/app.h"
@@ -35,12 +36,19 @@ static void moveBoundRod(float dx, float dy) {
     }
 }
 
+// Adds a motion's share to a pan, discarding the fraction. The menu can stop and restart
+// panning while the pointer goes back unseen, so a pan can be pushed one way without end:
+// it stops at PAN_LIMIT rather than overflow the int it is kept in.
+static int addToPan(int pan, float share) {
+    return static_cast<int>(std::clamp(pan + share, -PAN_LIMIT, PAN_LIMIT));
+}
+
 // The scene follows the pointer by a tenth of the motion across and a quarter of the
 // motion up, the fraction discarded each time.
 static void panView(float dx, float dy) {
     consoleMessage("\nMoviendo Mundo");
-    view.panX = static_cast<int>(view.panX + dx / PAN_DIVISOR_X);
-    view.panY = static_cast<int>(view.panY + -dy / PAN_DIVISOR_Y);
+    view.panX = addToPan(view.panX, dx / PAN_DIVISOR_X);
+    view.panY = addToPan(view.panY, -dy / PAN_DIVISOR_Y);
     resetProjection();
 }
 

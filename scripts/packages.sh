@@ -24,8 +24,8 @@ ensure_packages() {
 BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
     libgl1-mesa-dri)
 # What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools,
-# and ImageMagick to save pictures of the window.
-TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils
+# ImageMagick to save pictures of the window, and python3 for the soak.
+TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils python3
     imagemagick)
 # What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
 # X server, X input and inspection tools, and glxgears for comparison.

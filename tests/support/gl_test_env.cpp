@@ -127,12 +127,12 @@ ConsoleCapture::~ConsoleCapture() {
     close(fileFd_);
 }
 
-std::string ConsoleCapture::text() {
+std::string ConsoleCapture::text(size_t from) {
     std::fflush(stdout);
     std::string out;
     char chunk[4096];
     ssize_t n = 0;
-    off_t offset = 0;
+    off_t offset = static_cast<off_t>(from);
     while ((n = pread(fileFd_, chunk, sizeof chunk, offset)) > 0) {
         out.append(chunk, static_cast<size_t>(n));
         offset += n;

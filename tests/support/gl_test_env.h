@@ -57,8 +57,8 @@ class ConsoleCapture {
     ~ConsoleCapture();
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-    // Everything written to standard output since construction.
-    std::string text();
+    // Everything written to standard output since construction, from byte offset from on.
+    std::string text(size_t from = 0);
 
   private:
     int savedFd_;
