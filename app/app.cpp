@@ -2,10 +2,19 @@
 // message of the program goes through.
 #include "app/app.h"
 
+#include <GL/glut.h>
 #include <cstdarg>
 #include <cstdio>
 
 #include "app/scene_state.h"
+
+// Opens the titled window at its start-up position and size.
+void createWindow() {
+    glutInitWindowPosition(0, 0);
+    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
+    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
+    glutCreateWindow(WINDOW_TITLE);
+}
 
 // Enables lighting, both lights, depth test and culling, and lays out the eight rods.
 void initScene() {

@@ -2,6 +2,10 @@
 // main (app/main.cpp) calls initScene once, after the window and the callbacks exist.
 #pragma once
 
+// Opens the program's window: 680 x 480 pixels at (0, 0), double-buffered RGB with a depth
+// buffer, titled. NOTE: glutInit must have run.
+void createWindow();
+
 // Enables the fixed OpenGL state every frame relies on and fills the rod table.
 void initScene();
 

@@ -3,17 +3,13 @@
 #include <GL/glut.h>
 
 #include "app/app.h"
-#include "app/scene_state.h"
 #include "draw/draw.h"
 #include "input/input.h"
 #include "view/view.h"
 
 int main(int argc, char** argv) {
     glutInit(&argc, argv);
-    glutInitWindowPosition(0, 0);
-    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
-    glutCreateWindow(WINDOW_TITLE);
+    createWindow();
 
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);

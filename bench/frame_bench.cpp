@@ -92,10 +92,7 @@ class BenchmarkScope {
 
 // Opens the program's window as main does and waits until it is mapped and reshaped.
 bool openWindow() {
-    glutInitWindowPosition(0, 0);
-    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
-    glutCreateWindow(WINDOW_TITLE);
+    createWindow();
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
     initScene();

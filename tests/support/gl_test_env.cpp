@@ -23,10 +23,7 @@ void GlWindowEnvironment::SetUp() {
     char name[] = "orlemaz-tests";
     char* argv[] = {name, nullptr};
     glutInit(&argc, argv);
-    glutInitWindowPosition(0, 0);
-    glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
-    glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
-    glutCreateWindow(WINDOW_TITLE);
+    createWindow();
     glutDisplayFunc(display);
     glutReshapeFunc(reshape);
     initScene();
