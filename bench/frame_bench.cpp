@@ -10,7 +10,6 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "support/program_window.h"
 #include "app/scene_state.h"
 #include "draw/draw.h"
 #include "input/input.h"
@@ -89,25 +89,6 @@ class BenchmarkScope {
     benchmark::State& state_;
     double startMs_ = 0.0;
 };
-
-// Opens the program's window as main does and waits until it is mapped and reshaped.
-bool openWindow() {
-    createWindow();
-    glutDisplayFunc(display);
-    glutReshapeFunc(reshape);
-    initScene();
-
-    Display* dpy = glXGetCurrentDisplay();
-    const Window win = glXGetCurrentDrawable();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    XWindowAttributes attributes{};
-    do {
-        glutMainLoopEvent();
-        XGetWindowAttributes(dpy, win, &attributes);
-    } while ((attributes.map_state != IsViewable || view.winW == 0.0f) &&
-             std::chrono::steady_clock::now() < deadline);
-    return attributes.map_state == IsViewable && view.winW != 0.0f;
-}
 
 // Records what display draws for one frame with the ball on, without the clear, the swap
 // and the ball's motion, into a display list: the same calls under the same materials.
@@ -379,7 +360,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    if (!openWindow()) {
+    if (!openProgramWindow()) {
         std::fprintf(stderr, "The window was never mapped.\n");
         return 1;
     }

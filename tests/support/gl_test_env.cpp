@@ -7,7 +7,6 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,6 +15,7 @@
 #include "app/app.h"
 #include "app/scene_state.h"
 #include "draw/draw.h"
+#include "support/program_window.h"
 #include "view/view.h"
 
 void GlWindowEnvironment::SetUp() {
@@ -23,22 +23,8 @@ void GlWindowEnvironment::SetUp() {
     char name[] = "orlemaz-tests";
     char* argv[] = {name, nullptr};
     glutInit(&argc, argv);
-    createWindow();
-    glutDisplayFunc(display);
-    glutReshapeFunc(reshape);
-    initScene();
-
-    // Let the window be mapped and receive its first reshape before any test reads it.
-    Display* dpy = glXGetCurrentDisplay();
-    const Window win = glXGetCurrentDrawable();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    XWindowAttributes attributes{};
-    do {
-        glutMainLoopEvent();
-        XGetWindowAttributes(dpy, win, &attributes);
-    } while ((attributes.map_state != IsViewable || view.winW == 0.0f) &&
-             std::chrono::steady_clock::now() < deadline);
-    ASSERT_EQ(attributes.map_state, IsViewable) << "the test window was never mapped";
+    // The window is mapped and reshaped before any test reads it.
+    ASSERT_TRUE(openProgramWindow()) << "the test window was never mapped";
 }
 
 void SceneTest::SetUp() {
