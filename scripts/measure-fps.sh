@@ -12,8 +12,8 @@ counter=$2
 seconds=${3:-10}
 rounds=${4:-3}
 starts=${5:-5}
-title="KORVANTE : ORLEMAZ"
 geometry=680x480
+session="$(dirname "$0")/window_session.py"
 
 work=$(mktemp -d)
 pid=""
@@ -47,18 +47,12 @@ start_counted() {
     pid=$!
 }
 
-# True once the background command has ended (gone, or a zombie not yet reaped).
-process_ended() {
-    [ ! -e "/proc/$pid/stat" ] || [ "$(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null)" = Z ]
-}
 
-# Ends the background command: Escape through xdotool to WINDOW first when given, then
-# SIGTERM.
+# Ends the background command: when asked (any argument), through a close request to the
+# program's window first, then SIGTERM.
 stop_counted() {
-    local window=${1:-}
-    if [ -n "$window" ]; then
-        xdotool key --window "$window" Escape 2>/dev/null || true
-        wait_until 5 process_ended || true
+    if [ -n "${1:-}" ]; then
+        "$session" close "$pid" || true
     fi
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -80,38 +74,6 @@ summary() {
     printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
         m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
         printf "median %.1f (min %.1f, max %.1f, %d runs)", m, v[1], v[NR], NR }'
-}
-
-# Finds the viewable window named $1; prints its id.
-find_window() {
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1
-}
-
-window_up() {
-    [ -n "$(find_window "$title")" ]
-}
-
-menu_up() {
-    [ -n "$(find_window "freeglut menu")" ]
-}
-
-# Puts the ball on through the pop-up menu: press the right button in WINDOW, wait for the
-# menu to be viewable, move into its third entry of four and release there.
-put_ball_on() {
-    local window=$1
-    xdotool mousemove --window "$window" 340 240
-    xdotool mousedown 3
-    wait_until 10 menu_up || {
-        echo "The pop-up menu did not appear." >&2
-        return 1
-    }
-    # shellcheck disable=SC2034 # set by the eval below, only some are read
-    local X Y WIDTH HEIGHT SCREEN WINDOW
-    eval "$(xdotool getwindowgeometry --shell "$(find_window "freeglut menu")")"
-    local entryY=$((Y + HEIGHT * 5 / 8))
-    xdotool mousemove $((X + WIDTH / 2)) "$entryY"
-    xdotool mousemove $((X + WIDTH / 2 + 1)) "$entryY"
-    xdotool mouseup 3
 }
 
 # Starts "$@" STARTS times, each until its first swap; prints each time from the moment just
@@ -149,12 +111,8 @@ for round in $(seq 1 "$rounds"); do
     log="$work/program$round.log"
     console="$work/program$round.out"
     start_counted "$log" "$program" >"$console"
-    wait_until 20 window_up || {
-        echo "The window did not appear." >&2
-        exit 1
-    }
-    window=$(find_window "$title")
-    put_ball_on "$window"
+    "$session" wait-window >/dev/null
+    "$session" menu 2 # PONER/QUITAR BOLA
     # Every start-up rod is down, so the ball soon hits a player: proof that it is on.
     wait_until 20 grep -q "Choque!" "$console" || {
         echo "The ball was not put on." >&2
@@ -165,7 +123,7 @@ for round in $(seq 1 "$rounds"); do
     sleep "$seconds"
     t1=$EPOCHREALTIME
     program_fps+=("$(swaps_per_second "$log" "$t0" "$t1")")
-    stop_counted "$window"
+    stop_counted close
 
     log="$work/gears$round.log"
     start_counted "$log" glxgears -geometry "$geometry" >/dev/null

@@ -1,6 +1,8 @@
-# Sourced by scripts/run, scripts/test, scripts/bench and scripts/fps: installs the Debian
-# packages named in its arguments that are not installed yet (as root, or through sudo where
-# present).
+# Sourced by scripts/run, scripts/test, scripts/bench and scripts/fps: the Debian packages
+# each needs, and two helpers.
+
+# Installs the Debian packages named in the arguments that are not installed yet (as root,
+# or through sudo where present).
 ensure_packages() {
     local missing=()
     local pkg
@@ -20,13 +22,29 @@ ensure_packages() {
         "${missing[@]}"
 }
 
+# Runs a command with its output appended to LOG; shows the log's last lines when it fails.
+quietly() {
+    local log=$1
+    shift
+    mkdir -p "$(dirname "$log")"
+    if ! "$@" >>"$log" 2>&1; then
+        echo "Failed: $* (the last lines of $log follow)" >&2
+        tail -n 40 "$log" >&2
+        return 1
+    fi
+}
+
 # What building the program needs.
 BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
     libgl1-mesa-dri)
+# What scripts/run needs without a display: a virtual X server, and Debian's python3 with
+# its X library for scripts/window_session.py.
+HEADLESS_PACKAGES=(xvfb xauth python3 python3-xlib)
 # What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools,
 # ImageMagick to save pictures of the window, and python3 for the soak.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils python3
-    imagemagick)
+    python3-xlib imagemagick)
 # What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
 # X server, X input and inspection tools, and glxgears for comparison.
-BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils)
+BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils python3
+    python3-xlib)
