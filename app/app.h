@@ -6,6 +6,10 @@
 // buffer, titled. NOTE: glutInit must have run.
 void createWindow();
 
+// Fits the window just created to the window system it runs under (on X11: its WM_CLASS,
+// and a mend for freeglut's pop-up menu in a framed or moved window).
+void adaptToWindowSystem();
+
 // Enables the fixed OpenGL state every frame relies on and fills the rod table.
 void initScene();
 

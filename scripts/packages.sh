@@ -36,14 +36,15 @@ quietly() {
 
 # What building the program needs.
 BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
-    libgl1-mesa-dri)
+    libgl1-mesa-dri libx11-dev libxi-dev)
 # What scripts/run needs without a display: a virtual X server, and Debian's python3 with
 # its X library for scripts/window_session.py.
 HEADLESS_PACKAGES=(xvfb xauth python3 python3-xlib)
-# What the tests need besides: GoogleTest, a virtual X server, X input and inspection tools,
-# ImageMagick to save pictures of the window, and python3 for the soak.
+# What the tests need besides: GoogleTest, a virtual X server, a window manager to frame
+# the window, X input and inspection tools, ImageMagick to save pictures of the window,
+# python3 for the soak, and the desktop entry's validator.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils python3
-    python3-xlib imagemagick)
+    python3-xlib imagemagick openbox desktop-file-utils)
 # What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
 # X server, X input and inspection tools, and glxgears for comparison.
 BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils python3

@@ -1,6 +1,7 @@
 // The real program's pop-up menu, opened with the right button and used with the pointer
 // as a person would: moving the model pans the picture, the ball goes on and off, and
-// "Salir" ends the program. One more scenario takes the README's picture of the window.
+// "Salir" ends the program; wherever the window is, the entry under the pointer is the
+// one that runs. One more scenario takes the README's picture of the window.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,6 +94,69 @@ TEST(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// Wherever the window is, a release on an entry runs exactly that entry, a release
+// outside the menu runs nothing, and a click, then a click on an entry, still works.
+class EndToEndMenuPlaced : public ::testing::TestWithParam<WindowPlacement> {};
+
+TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
+    const Rect window = app.place();
+    ASSERT_TRUE(app.placePointer(200, 150));
+
+    // Outside the menu, where reading the release's window position as a screen position
+    // would land on "Salir": the last entry moved by the window's place. Where that lies
+    // on the menu itself (the window at the screen's corner), just below the menu.
+    const Rect menu = app.openMenu();
+    ASSERT_GT(menu.width, 0) << "the menu did not open";
+    int x = menu.x + menu.width / 2 + window.x;
+    int y = menu.y + menu.height * 7 / 8 + window.y;
+    if (x < menu.x + menu.width && y < menu.y + menu.height) {
+        x = menu.x + menu.width / 2;
+        y = menu.y + menu.height + 10;
+    }
+    ASSERT_TRUE(app.releaseMenuButton(x, y));
+    // A left click far from the menu closes it and picks nothing.
+    ASSERT_TRUE(app.movePointer(10, 10));
+    ASSERT_TRUE(app.click(1));
+    ASSERT_TRUE(waitFor([&] { return !app.menuIsOpen(); })) << "the menu stayed open";
+    ASSERT_TRUE(app.pressKey("h"));
+    ASSERT_NE(app.waitForConsole(BANNER), std::string::npos) << "the program is gone";
+    EXPECT_EQ(app.console(), BANNER) << "something ran";
+
+    // Each entry as a person chooses it: "PONER/QUITAR BOLA" puts the ball on, "MOVER
+    // MODELO" pans with the next motion, "MOVER BARRAS" stops the panning.
+    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_NE(app.waitForConsole("Choque!\n"), std::string::npos) << "the ball is not on";
+    ASSERT_TRUE(app.chooseMenuEntry(MOVE_MODEL));
+    size_t mark = app.console().size();
+    ASSERT_TRUE(app.movePointer(240, 130));
+    ASSERT_NE(app.waitForConsole("\nMoviendo Mundo", mark), std::string::npos) << "no panning";
+    ASSERT_TRUE(app.chooseMenuEntry(MOVE_RODS));
+    mark = app.console().size();
+    ASSERT_TRUE(app.movePointer(200, 150));
+    ASSERT_TRUE(app.pressKey("h"));
+    const size_t banner = app.waitForConsole(BANNER, mark);
+    ASSERT_NE(banner, std::string::npos);
+    EXPECT_EQ(app.console().substr(mark, banner - mark).find("Moviendo"), std::string::npos)
+        << "the view still panned";
+
+    // A right click leaves the menu open; a left click on "Salir" ends the program.
+    const Rect clicked = app.openMenu(false);
+    ASSERT_GT(clicked.width, 0) << "the menu did not open";
+    ASSERT_TRUE(app.movePointer(clicked.x - window.x + clicked.width / 2,
+                                clicked.y - window.y + clicked.height * 7 / 8));
+    ASSERT_TRUE(app.click(1));
+    int status = 0;
+    ASSERT_TRUE(app.waitForExit(&status)) << "Salir did not end the program";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Placements, EndToEndMenuPlaced, ::testing::ValuesIn(WINDOW_PLACEMENTS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The README's picture: the camera turned a little and the ball on, in full view. The
 // picture is written where ORLEMAZ_README_PICTURE says, or to a scratch file that only

@@ -1,6 +1,7 @@
 // Left clicks on the real program's window, where the camera's arithmetic puts the rods
 // and the floor: a click on a rod names it and binds it, plain motion then plays it on
-// screen, a second click releases it, and a click on the floor binds nothing.
+// screen, a second click releases it, and a click on the floor binds nothing; with the
+// window where it opened, moved and resized.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -33,10 +34,17 @@ WindowPoint barPointAtRow(const CameraModel& camera, double x, int row) {
     return windowPointOf(camera, x, ROD_Y, farZ);
 }
 
-TEST(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
+// The same clicks with the window where it opened, moved and resized: the program reads
+// window positions, wherever the window is on the screen.
+class EndToEndPicking : public ::testing::TestWithParam<WindowPlacement> {};
+
+TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     AppProcess app;
     ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
-    const CameraModel camera;
+    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
+    CameraModel camera;
+    camera.width = GetParam().width;
+    camera.height = GetParam().height;
     ASSERT_FALSE(
         app.waitForPicture([](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; }).empty());
 
@@ -105,5 +113,8 @@ TEST(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
     EXPECT_EQ(app.console().substr(mark), BANNER);
 }
+
+INSTANTIATE_TEST_SUITE_P(Placements, EndToEndPicking, ::testing::ValuesIn(WINDOW_PLACEMENTS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -2,6 +2,7 @@
 // of its window from the X server, and the camera's arithmetic.
 #include "support/app_process.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <algorithm>
 #include <cmath>
@@ -64,6 +65,97 @@ Window findWindowByName(Display* dpy, const std::string& title) {
         return result;
     };
     return search(DefaultRootWindow(dpy));
+}
+
+Rect screenRect(Display* dpy, Window window) {
+    XWindowAttributes attributes{};
+    Rect rect{0, 0, 0, 0};
+    Window child = 0;
+    if (XGetWindowAttributes(dpy, window, &attributes) != 0 &&
+        XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &rect.x, &rect.y,
+                              &child) != 0) {
+        rect.width = attributes.width;
+        rect.height = attributes.height;
+    }
+    return rect;
+}
+
+// Whether a window manager that follows the desktop conventions runs on the display: the
+// root names a window that names itself back. A manager that has gone leaves the root's
+// property behind, naming a window that no longer exists.
+static bool windowManagerRuns(Display* dpy) {
+    const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto checkWindowOf = [&](Window window) -> Window {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        Window named = 0;
+        if (XGetWindowProperty(dpy, window, check, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                               &after, &data) == Success &&
+            count == 1 && format == 32) {
+            named = *reinterpret_cast<Window*>(data);
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return named;
+    };
+    const Window named = checkWindowOf(DefaultRootWindow(dpy));
+    return named != 0 && checkWindowOf(named) == named;
+}
+
+// The manager this process started, if any.
+static pid_t managerPid = -1;
+
+// Ends the manager with the test process, and waits until it has gone, so that the next
+// test process starts one of its own.
+static void stopWindowManager() {
+    if (managerPid > 0) {
+        kill(managerPid, SIGTERM);
+        waitpid(managerPid, nullptr, 0);
+    }
+}
+
+const WindowPlacement WINDOW_PLACEMENTS[3] = {
+    {"AsOpened", -1, -1, 680, 480},
+    {"MovedTo150x100", 150, 100, 680, 480},
+    {"ResizedTo900x700", -1, -1, 900, 700},
+};
+
+bool underWindowManager() {
+    static const bool managed = [] {
+        const char* manager = std::getenv("ORLEMAZ_WINDOW_MANAGER");
+        if (manager == nullptr || *manager == '\0') {
+            return false;
+        }
+        Display* dpy = XOpenDisplay(nullptr);
+        if (dpy == nullptr) {
+            return false;
+        }
+        if (!windowManagerRuns(dpy)) {
+            const pid_t parent = getpid();
+            managerPid = fork();
+            if (managerPid == 0) {
+                // The manager ends with the test process; its chatter stays out of the log.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
+                if (getppid() != parent) {
+                    _exit(127);
+                }
+                const int devNull = open("/dev/null", O_WRONLY);
+                dup2(devNull, STDOUT_FILENO);
+                dup2(devNull, STDERR_FILENO);
+                execlp(manager, manager, static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            std::atexit(stopWindowManager);
+            waitFor([&] { return windowManagerRuns(dpy); });
+        }
+        const bool runs = windowManagerRuns(dpy);
+        XCloseDisplay(dpy);
+        return runs;
+    }();
+    return managed;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -178,8 +270,8 @@ bool WindowImage::savePng(const std::string& path) const {
 
 WindowPoint windowPointOf(const CameraModel& camera, double x, double y, double z) {
     constexpr double DEGREES = 3.14159265358979323846 / 180.0;
-    constexpr double VIEWPORT_W = 680.0; // pixels
-    constexpr double VIEWPORT_H = 480.0; // pixels
+    const double viewportW = camera.width; // pixels
+    const double viewportH = camera.height;
     constexpr double NEAR = 5.0;         // the near plane spans +-1 across
     constexpr double HALF_LENGTH = 50.0; // the table's length and width halved: the camera
     constexpr double HALF_WIDTH = 35.0;  // centres the table's x and z extents on x and y
@@ -200,9 +292,9 @@ WindowPoint windowPointOf(const CameraModel& camera, double x, double y, double 
     ez -= camera.viewDistance;
 
     const double ndcX = NEAR * ex / -ez;
-    const double ndcY = NEAR * ey / -ez / (VIEWPORT_H / VIEWPORT_W);
-    return {static_cast<int>(std::floor((ndcX + 1.0) / 2.0 * VIEWPORT_W)),
-            static_cast<int>(std::floor((1.0 - ndcY) / 2.0 * VIEWPORT_H))};
+    const double ndcY = NEAR * ey / -ez / (viewportH / viewportW);
+    return {static_cast<int>(std::floor((ndcX + 1.0) / 2.0 * viewportW)),
+            static_cast<int>(std::floor((1.0 - ndcY) / 2.0 * viewportH))};
 }
 
 // Channels equal within rounding.
@@ -252,6 +344,7 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // ---------------------------------------------------------------------------------------
 
 AppProcess::AppProcess() {
+    underWindowManager(); // started first, so that it frames the program's window
     display_ = XOpenDisplay(nullptr);
     XSetErrorHandler(ignoreXError);
     int pipeFds[2] = {-1, -1};
@@ -387,32 +480,73 @@ bool AppProcess::pressKey(const std::string& keyName) {
     return runCommand("xdotool key " + keyName) == 0;
 }
 
-bool AppProcess::chooseMenuEntry(int index) {
-    constexpr int MENU_ENTRIES = 4;
-    const std::string menuTitle = "freeglut menu";
-    if (display_ == nullptr || runCommand("xdotool mousedown 3") != 0) {
-        return false;
+static const char MENU_TITLE[] = "freeglut menu";
+
+bool AppProcess::menuIsOpen() {
+    return display_ != nullptr && findWindowByName(display_, MENU_TITLE) != 0;
+}
+
+Rect AppProcess::openMenu(bool holdButton) {
+    if (display_ == nullptr ||
+        runCommand(holdButton ? "xdotool mousedown 3" : "xdotool click 3") != 0) {
+        return {0, 0, 0, 0};
     }
     // The menu's window exists, unmapped, from the start; it is placed when it opens.
     Window menu = 0;
-    if (!waitFor([&] { return (menu = findWindowByName(display_, menuTitle)) != 0; })) {
+    if (!waitFor([&] { return (menu = findWindowByName(display_, MENU_TITLE)) != 0; })) {
         runCommand("xdotool mouseup 3");
+        return {0, 0, 0, 0};
+    }
+    return screenRect(display_, menu);
+}
+
+bool AppProcess::releaseMenuButton(int screenX, int screenY) {
+    // A motion inside an entry lights it; the release then chooses it.
+    const std::string to = " " + std::to_string(screenY);
+    return runCommand("xdotool mousemove " + std::to_string(screenX - 1) + to) == 0 &&
+           runCommand("xdotool mousemove " + std::to_string(screenX) + to) == 0 &&
+           runCommand("xdotool mouseup 3") == 0;
+}
+
+bool AppProcess::chooseMenuEntry(int index) {
+    constexpr int MENU_ENTRIES = 4;
+    const Rect menu = openMenu();
+    if (menu.width == 0) {
         return false;
     }
-    XWindowAttributes attributes{};
-    int left = 0, top = 0;
-    Window child = 0;
-    XGetWindowAttributes(display_, menu, &attributes);
-    XTranslateCoordinates(display_, menu, DefaultRootWindow(display_), 0, 0, &left, &top, &child);
-    const int entryHeight = attributes.height / MENU_ENTRIES;
-    const int x = left + attributes.width / 2;
-    const int y = top + entryHeight * index + entryHeight / 2;
-    // A motion inside the entry lights it; the release then chooses it.
-    const bool moved =
-        runCommand("xdotool mousemove " + std::to_string(x - 1) + " " + std::to_string(y)) == 0 &&
-        runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)) == 0;
-    const bool released = runCommand("xdotool mouseup 3") == 0;
-    return moved && released && waitFor([&] { return findWindowByName(display_, menuTitle) == 0; });
+    const int entryHeight = menu.height / MENU_ENTRIES;
+    return releaseMenuButton(menu.x + menu.width / 2,
+                             menu.y + entryHeight * index + entryHeight / 2) &&
+           waitFor([&] { return !menuIsOpen(); });
+}
+
+Rect AppProcess::place() {
+    return display_ != nullptr && window_ != 0 ? screenRect(display_, window_) : Rect{0, 0, 0, 0};
+}
+
+bool AppProcess::moveWindow(int x, int y) {
+    const Rect before = place();
+    if (before.width == 0) {
+        return false;
+    }
+    XMoveWindow(display_, window_, x, y);
+    XFlush(display_);
+    return waitFor([&] {
+        const Rect now = place();
+        return now.x != before.x || now.y != before.y;
+    });
+}
+
+bool AppProcess::resizeWindow(int width, int height) {
+    if (place().width == 0) {
+        return false;
+    }
+    XResizeWindow(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XFlush(display_);
+    return !waitForPicture([&](const WindowImage& picture) {
+                return picture.width() == width && picture.height() == height &&
+                       picture.count(isTeam0Shirt) > 0;
+            }).empty();
 }
 
 bool AppProcess::sendCloseRequest() {
@@ -429,4 +563,11 @@ bool AppProcess::sendCloseRequest() {
     const Status sent = XSendEvent(display_, window_, False, NoEventMask, &event);
     XFlush(display_);
     return sent != 0;
+}
+
+bool AppProcess::applyPlacement(const WindowPlacement& placement) {
+    const Rect now = place();
+    return (placement.x < 0 || moveWindow(placement.x, placement.y)) &&
+           ((placement.width == now.width && placement.height == now.height) ||
+            resizeWindow(placement.width, placement.height));
 }

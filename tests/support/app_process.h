@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,6 +24,37 @@ int runCommand(const std::string& command);
 
 // Finds a viewable window whose WM_NAME is title anywhere under the root (0 if none).
 Window findWindowByName(Display* dpy, const std::string& title);
+
+// A rectangle on the screen or in a window, in pixels.
+struct Rect {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Where a window's inside lies on the screen.
+Rect screenRect(Display* dpy, Window window);
+
+// Where a test puts the program's window before it starts, as a person might: left where
+// it opened, moved, or resized. A negative x leaves the place as it is.
+struct WindowPlacement {
+    const char* name; // a test name's suffix
+    int x;            // where the window (its frame) is moved to, pixels
+    int y;
+    int width; // the inside's size, pixels
+    int height;
+};
+extern const WindowPlacement WINDOW_PLACEMENTS[3];
+// How GoogleTest names a placement in its messages.
+inline void PrintTo(const WindowPlacement& placement, std::ostream* out) {
+    *out << placement.name;
+}
+
+// Whether the tests run under a window manager: ORLEMAZ_WINDOW_MANAGER names one (say
+// "openbox"), which the first call starts on the test's X server, unless one runs there
+// already, and which ends with the test process.
+bool underWindowManager();
 
 // ---------------------------------------------------------------------------------------
 // Pictures
@@ -78,6 +110,8 @@ struct CameraModel {
     double rotZ = 0.0;           // degrees about z
     int panX = 0;                // model units
     int panY = 0;                // model units
+    int width = 680;             // the window's inside, pixels
+    int height = 480;
 };
 
 // A window pixel, origin top left.
@@ -86,9 +120,8 @@ struct WindowPoint {
     int y;
 };
 
-// The pixel a model point lands on in the 680 x 480 window: frustum +-1 by +-480/680 at
-// near 5, the scene moved by (-50 + panX, -35 + panY, -viewDistance) and turned about x,
-// then y, then z.
+// The pixel a model point lands on in the window: frustum +-1 by +-height/width at near 5, the
+// scene moved by (-50 + panX, -35 + panY, -viewDistance) and turned about x, then y, then z.
 WindowPoint windowPointOf(const CameraModel& camera, double x, double y, double z);
 
 // What the picture shows. The lights (white light 0 and the 0.2 global ambient, no
@@ -144,9 +177,20 @@ class AppProcess {
     WindowImage waitForNewPicture(const WindowImage& before,
                                   std::chrono::milliseconds timeout = DEFAULT_WAIT);
 
-    // Real input through the X server (XTEST). Pointer positions are window pixels; keys
-    // reach the window under the pointer, since the server without a window manager
-    // gives the focus to whatever lies under it.
+    // Where the window's inside lies on the screen now.
+    Rect place();
+    // Moves the window (its frame, under a window manager) or resizes its inside, as a
+    // person does, and waits until the program has drawn the window at its new place or
+    // size; returns whether it did.
+    bool moveWindow(int x, int y);
+    bool resizeWindow(int width, int height);
+    // Moves and resizes the window as placement says.
+    bool applyPlacement(const WindowPlacement& placement);
+
+    // Real input through the X server (XTEST). Pointer positions are window pixels, turned
+    // into screen points from the window's place at the time; keys reach the window with
+    // the focus: under a window manager the program's, on a bare server the one under the
+    // pointer.
     bool movePointer(int x, int y);
     // Moves the pointer to (x, y) with a motion the program sees even when the pointer
     // already stood there (left by an earlier test); for a start, while motion does nothing.
@@ -157,6 +201,12 @@ class AppProcess {
     // index (0 at the top) and releases there, as a person would; returns once the menu
     // has closed. The menu's window and entries are read from the X server.
     bool chooseMenuEntry(int index);
+    // Opens the pop-up menu with the right button where the pointer is, held down or
+    // clicked, and returns where the menu lies on the screen (its width 0 when it did not
+    // open); releaseMenuButton then lets the held button go at a screen point.
+    Rect openMenu(bool holdButton = true);
+    bool releaseMenuButton(int screenX, int screenY);
+    bool menuIsOpen();
     // Asks the window to close as a window manager does (WM_DELETE_WINDOW).
     bool sendCloseRequest();
 
