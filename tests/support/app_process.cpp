@@ -251,7 +251,7 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // The program
 // ---------------------------------------------------------------------------------------
 
-AppProcess::AppProcess() {
+AppProcess::AppProcess(const std::vector<std::string>& command) {
     display_ = XOpenDisplay(nullptr);
     XSetErrorHandler(ignoreXError);
     int pipeFds[2] = {-1, -1};
@@ -269,9 +269,16 @@ AppProcess::AppProcess() {
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
-        char program[] = ORLEMAZ_BINARY;
-        char* argv[] = {program, nullptr};
-        execv(program, argv);
+        std::vector<std::string> words = command;
+        if (words.empty()) {
+            words.push_back(ORLEMAZ_BINARY);
+        }
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipeFds[1]);
@@ -296,7 +303,12 @@ void AppProcess::drain() {
     char chunk[4096];
     ssize_t n = 0;
     while ((n = read(outFd_, chunk, sizeof chunk)) > 0) {
+        // A CR LF may straddle two reads: look again at the last character kept.
+        size_t at = console_.empty() ? 0 : console_.size() - 1;
         console_.append(chunk, static_cast<size_t>(n));
+        while ((at = console_.find("\r\n", at)) != std::string::npos) {
+            console_.erase(at, 1);
+        }
     }
 }
 
@@ -387,16 +399,18 @@ bool AppProcess::pressKey(const std::string& keyName) {
     return runCommand("xdotool key " + keyName) == 0;
 }
 
-bool AppProcess::chooseMenuEntry(int index) {
+bool AppProcess::chooseMenuEntry(int index, MenuGesture gesture) {
     constexpr int MENU_ENTRIES = 4;
     const std::string menuTitle = "freeglut menu";
-    if (display_ == nullptr || runCommand("xdotool mousedown 3") != 0) {
+    const bool dragging = gesture == MenuGesture::PressDragRelease;
+    if (display_ == nullptr ||
+        runCommand(dragging ? "xdotool mousedown 3" : "xdotool click 3") != 0) {
         return false;
     }
     // The menu's window exists, unmapped, from the start; it is placed when it opens.
     Window menu = 0;
     if (!waitFor([&] { return (menu = findWindowByName(display_, menuTitle)) != 0; })) {
-        runCommand("xdotool mouseup 3");
+        runCommand(dragging ? "xdotool mouseup 3" : "true");
         return false;
     }
     XWindowAttributes attributes{};
@@ -407,11 +421,11 @@ bool AppProcess::chooseMenuEntry(int index) {
     const int entryHeight = attributes.height / MENU_ENTRIES;
     const int x = left + attributes.width / 2;
     const int y = top + entryHeight * index + entryHeight / 2;
-    // A motion inside the entry lights it; the release then chooses it.
+    // A motion inside the entry lights it; the release (or the left click) then chooses it.
     const bool moved =
         runCommand("xdotool mousemove " + std::to_string(x - 1) + " " + std::to_string(y)) == 0 &&
         runCommand("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)) == 0;
-    const bool released = runCommand("xdotool mouseup 3") == 0;
+    const bool released = runCommand(dragging ? "xdotool mouseup 3" : "xdotool click 1") == 0;
     return moved && released && waitFor([&] { return findWindowByName(display_, menuTitle) == 0; });
 }
 

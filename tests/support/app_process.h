@@ -110,11 +110,24 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // The program
 // ---------------------------------------------------------------------------------------
 
+// How chooseMenuEntry works the menu.
+enum class MenuGesture {
+    // Press the right button, move into the entry, release there.
+    PressDragRelease,
+    // Click the right button to open the menu, move into the entry, left-click it. freeglut
+    // on Windows needs this under wine: the X server sends the motion and release of a
+    // press-drag-release to the program's window, not the menu's, and freeglut reads the
+    // release there against the menu's place on the screen, off by the window's own place.
+    ClickThenClick,
+};
+
 // One run of the real program. The destructor kills it if it is still running, and the
 // program dies with the test process whatever ends that.
 class AppProcess {
   public:
-    AppProcess();
+    // Starts the Linux build, or the given command line (for example wine with the Windows
+    // build). The console reads with LF line endings either way: Windows writes CR LF.
+    explicit AppProcess(const std::vector<std::string>& command = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
@@ -156,7 +169,7 @@ class AppProcess {
     // Opens the pop-up menu with the right button where the pointer is, moves into entry
     // index (0 at the top) and releases there, as a person would; returns once the menu
     // has closed. The menu's window and entries are read from the X server.
-    bool chooseMenuEntry(int index);
+    bool chooseMenuEntry(int index, MenuGesture gesture = MenuGesture::PressDragRelease);
     // Asks the window to close as a window manager does (WM_DELETE_WINDOW).
     bool sendCloseRequest();
 
