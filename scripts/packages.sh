@@ -33,3 +33,5 @@ BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-ut
 # What the Windows cross-build needs: MinGW-w64 (its win32-threads flavour, which is all the
 # program needs) and the key that checks freeglut's source package.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make debian-archive-keyring)
+# What running the Windows build under wine on a virtual X server needs.
+WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils)
