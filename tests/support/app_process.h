@@ -110,16 +110,11 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // The program
 // ---------------------------------------------------------------------------------------
 
-// How chooseMenuEntry works the menu.
-enum class MenuGesture {
-    // Press the right button, move into the entry, release there.
-    PressDragRelease,
-    // Click the right button to open the menu, move into the entry, left-click it. freeglut
-    // on Windows needs this under wine: the X server sends the motion and release of a
-    // press-drag-release to the program's window, not the menu's, and freeglut reads the
-    // release there against the menu's place on the screen, off by the window's own place.
-    ClickThenClick,
-};
+// How chooseMenuEntry works the menu: press, move into the entry and release there; or
+// right-click to open it, move into the entry and left-click it. freeglut on Windows under
+// wine needs the clicks: X sends a drag's release to the program's window, and freeglut
+// reads it there against the menu's place on the screen, off by the window's own place.
+enum class MenuGesture { PressDragRelease, ClickThenClick };
 
 // One run of the real program. The destructor kills it if it is still running, and the
 // program dies with the test process whatever ends that.
@@ -167,8 +162,8 @@ class AppProcess {
     bool click(int button);
     bool pressKey(const std::string& keyName);
     // Opens the pop-up menu with the right button where the pointer is, moves into entry
-    // index (0 at the top) and releases there, as a person would; returns once the menu
-    // has closed. The menu's window and entries are read from the X server.
+    // index (0 at the top) and releases there (or clicks it), as a person would; returns
+    // once the menu has closed. The menu's window and entries are read from the X server.
     bool chooseMenuEntry(int index, MenuGesture gesture = MenuGesture::PressDragRelease);
     // Asks the window to close as a window manager does (WM_DELETE_WINDOW).
     bool sendCloseRequest();
