@@ -252,7 +252,9 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // ---------------------------------------------------------------------------------------
 
 AppProcess::AppProcess(const std::vector<std::string>& command) {
-    display_ = XOpenDisplay(nullptr);
+    // Xvfb resets when its last client leaves, as the previous program and its test did a
+    // moment ago, and refuses connections while it does.
+    waitFor([&] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(5));
     XSetErrorHandler(ignoreXError);
     int pipeFds[2] = {-1, -1};
     if (pipe(pipeFds) != 0) {
