@@ -2,6 +2,15 @@
 // main (app/main.cpp) calls initScene once, after the window and the callbacks exist.
 #pragma once
 
+// Lets GCC and Clang check a printf-like function's arguments against its format; other
+// compilers (MSVC) see nothing.
+#if defined(__GNUC__) || defined(__clang__)
+#define PRINTF_LIKE(formatIndex, firstArgument)                                                    \
+    __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define PRINTF_LIKE(formatIndex, firstArgument)
+#endif
+
 // Opens the program's window: 680 x 480 pixels at (0, 0), double-buffered RGB with a depth
 // buffer, titled. NOTE: glutInit must have run.
 void createWindow();
@@ -15,4 +24,4 @@ void initScene();
 
 // Writes one formatted line to standard output and flushes it, so that messages which
 // begin rather than end with a line break still show at once.
-void consoleMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void consoleMessage(const char* format, ...) PRINTF_LIKE(1, 2);

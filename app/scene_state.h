@@ -4,7 +4,8 @@
 // GLUT thread. Nothing here is ever allocated, freed, saved or loaded.
 #pragma once
 
-#include <GL/gl.h>
+// GLUT's header brings in OpenGL's, after windows.h where the platform's GL/gl.h needs it.
+#include <GL/glut.h>
 
 // ---------------------------------------------------------------------------------------
 // Records

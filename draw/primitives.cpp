@@ -2,7 +2,7 @@
 // current modelview frame with explicit normals. None of them sets a material.
 #include "draw/draw.h"
 
-#include <GL/gl.h>
+#include <GL/glut.h>
 #include <cmath>
 #include <initializer_list>
 

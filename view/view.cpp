@@ -2,7 +2,7 @@
 // size in ViewState.
 #include "view/view.h"
 
-#include <GL/gl.h>
+#include <GL/glut.h>
 
 #include "app/scene_state.h"
 

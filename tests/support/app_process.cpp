@@ -343,9 +343,11 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // The program
 // ---------------------------------------------------------------------------------------
 
-AppProcess::AppProcess() {
+AppProcess::AppProcess(const std::vector<std::string>& command) {
     underWindowManager(); // started first, so that it frames the program's window
-    display_ = XOpenDisplay(nullptr);
+    // Xvfb resets when its last client leaves, as the previous program and its test did a
+    // moment ago, and refuses connections while it does.
+    waitFor([&] { return (display_ = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(5));
     XSetErrorHandler(ignoreXError);
     int pipeFds[2] = {-1, -1};
     if (pipe(pipeFds) != 0) {
@@ -362,9 +364,16 @@ AppProcess::AppProcess() {
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
-        char program[] = ORLEMAZ_BINARY;
-        char* argv[] = {program, nullptr};
-        execv(program, argv);
+        std::vector<std::string> words = command;
+        if (words.empty()) {
+            words.push_back(ORLEMAZ_BINARY);
+        }
+        std::vector<char*> argv;
+        for (std::string& word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(pipeFds[1]);
@@ -389,7 +398,12 @@ void AppProcess::drain() {
     char chunk[4096];
     ssize_t n = 0;
     while ((n = read(outFd_, chunk, sizeof chunk)) > 0) {
+        // A CR LF may straddle two reads: look again at the last character kept.
+        size_t at = console_.empty() ? 0 : console_.size() - 1;
         console_.append(chunk, static_cast<size_t>(n));
+        while ((at = console_.find("\r\n", at)) != std::string::npos) {
+            console_.erase(at, 1);
+        }
     }
 }
 
@@ -494,30 +508,40 @@ Rect AppProcess::openMenu(bool holdButton) {
     // The menu's window exists, unmapped, from the start; it is placed when it opens.
     Window menu = 0;
     if (!waitFor([&] { return (menu = findWindowByName(display_, MENU_TITLE)) != 0; })) {
-        runCommand("xdotool mouseup 3");
+        if (holdButton) {
+            runCommand("xdotool mouseup 3");
+        }
         return {0, 0, 0, 0};
     }
     return screenRect(display_, menu);
 }
 
-bool AppProcess::releaseMenuButton(int screenX, int screenY) {
-    // A motion inside an entry lights it; the release then chooses it.
+// Moves the pointer to a screen point with two motions, so that the last one lands inside
+// whatever lies there even when the pointer already stood on it.
+static bool pointAt(int screenX, int screenY) {
     const std::string to = " " + std::to_string(screenY);
     return runCommand("xdotool mousemove " + std::to_string(screenX - 1) + to) == 0 &&
-           runCommand("xdotool mousemove " + std::to_string(screenX) + to) == 0 &&
-           runCommand("xdotool mouseup 3") == 0;
+           runCommand("xdotool mousemove " + std::to_string(screenX) + to) == 0;
 }
 
-bool AppProcess::chooseMenuEntry(int index) {
+bool AppProcess::releaseMenuButton(int screenX, int screenY) {
+    // A motion inside an entry lights it; the release then chooses it.
+    return pointAt(screenX, screenY) && runCommand("xdotool mouseup 3") == 0;
+}
+
+bool AppProcess::chooseMenuEntry(int index, MenuGesture gesture) {
     constexpr int MENU_ENTRIES = 4;
-    const Rect menu = openMenu();
+    const bool dragging = gesture == MenuGesture::PressDragRelease;
+    const Rect menu = openMenu(dragging);
     if (menu.width == 0) {
         return false;
     }
     const int entryHeight = menu.height / MENU_ENTRIES;
-    return releaseMenuButton(menu.x + menu.width / 2,
-                             menu.y + entryHeight * index + entryHeight / 2) &&
-           waitFor([&] { return !menuIsOpen(); });
+    const int x = menu.x + menu.width / 2;
+    const int y = menu.y + entryHeight * index + entryHeight / 2;
+    const bool chosen =
+        dragging ? releaseMenuButton(x, y) : pointAt(x, y) && runCommand("xdotool click 1") == 0;
+    return chosen && waitFor([&] { return !menuIsOpen(); });
 }
 
 Rect AppProcess::place() {

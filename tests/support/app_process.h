@@ -143,11 +143,19 @@ bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team
 // The program
 // ---------------------------------------------------------------------------------------
 
+// How chooseMenuEntry works the menu: press, move into the entry and release there; or
+// right-click to open it, move into the entry and left-click it. freeglut on Windows under
+// wine needs the clicks: X sends a drag's release to the program's window, and freeglut
+// reads it there against the menu's place on the screen, off by the window's own place.
+enum class MenuGesture { PressDragRelease, ClickThenClick };
+
 // One run of the real program. The destructor kills it if it is still running, and the
 // program dies with the test process whatever ends that.
 class AppProcess {
   public:
-    AppProcess();
+    // Starts the Linux build, or the given command line (for example wine with the Windows
+    // build). The console reads with LF line endings either way: Windows writes CR LF.
+    explicit AppProcess(const std::vector<std::string>& command = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
     AppProcess& operator=(const AppProcess&) = delete;
@@ -198,9 +206,9 @@ class AppProcess {
     bool click(int button);
     bool pressKey(const std::string& keyName);
     // Opens the pop-up menu with the right button where the pointer is, moves into entry
-    // index (0 at the top) and releases there, as a person would; returns once the menu
-    // has closed. The menu's window and entries are read from the X server.
-    bool chooseMenuEntry(int index);
+    // index (0 at the top) and releases there (or clicks it), as a person would; returns
+    // once the menu has closed. The menu's window and entries are read from the X server.
+    bool chooseMenuEntry(int index, MenuGesture gesture = MenuGesture::PressDragRelease);
     // Opens the pop-up menu with the right button where the pointer is, held down or
     // clicked, and returns where the menu lies on the screen (its width 0 when it did not
     // open); releaseMenuButton then lets the held button go at a screen point.

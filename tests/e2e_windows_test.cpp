@@ -1,0 +1,121 @@
+// The Windows build (scripts/build-windows) under wine in the virtual X server, driven like
+// the Linux build: its title and size, the Linux build's first picture, a table of inputs
+// with what each must print, and Escape's exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/app_process.h"
+
+namespace {
+
+// Where rod index's bar (x = 11 index + 12, axis at y = 30) crosses the pitch, and the line
+// a click on it prints (its name is index + 2).
+WindowPoint barOf(int index) {
+    return windowPointOf(CameraModel{}, 11.0 * index + 12.0, 30.0, 20.0);
+}
+std::string idLine(int index) {
+    return " Id: " + std::to_string(index + 2) + " \\n";
+}
+
+bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
+    const Pixel p = a.at(at.x, at.y), q = b.at(at.x, at.y);
+    return p.r >= 0 && std::abs(p.r - q.r) <= 3 && std::abs(p.g - q.g) <= 3 &&
+           std::abs(p.b - q.b) <= 3;
+}
+
+TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
+    const char* given = std::getenv("ORLEMAZ_WINDOWS_EXE");
+    const std::string exe = given != nullptr ? given : ORLEMAZ_WINDOWS_EXE;
+    if (access(exe.c_str(), R_OK) != 0 || runCommand("command -v wine >/dev/null") != 0) {
+        GTEST_SKIP() << "no " << exe << " or no wine: scripts/build-windows --check runs this";
+    }
+    // wine's prefix beside the exe; no diagnostics, no offer to install .NET or a browser.
+    setenv("WINEPREFIX", (exe.substr(0, exe.rfind('/')) + "/wine-prefix").c_str(), 0);
+    setenv("WINEDEBUG", "-all", 0);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 0);
+
+    // The first picture where the Linux tests look: the pitch, the floor behind the table,
+    // the background and the floor either side of the floor's far edge.
+    const CameraModel camera;
+    const WindowPoint edge = windowPointOf(camera, 50.0, 0.0, -500.0);
+    const WindowPoint points[] = {windowPointOf(camera, 50.0, 21.0, 20.0),
+                                  windowPointOf(camera, 50.0, 0.0, -200.0),
+                                  {10, edge.y - 3},
+                                  {340, edge.y + 3},
+                                  {670, edge.y + 3}};
+    WindowImage linuxPicture;
+    {
+        AppProcess linuxBuild;
+        ASSERT_NE(linuxBuild.waitForWindow(), 0u) << "the Linux build's window never appeared";
+        linuxPicture = linuxBuild.waitForPicture(
+            [](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; });
+    }
+
+    AppProcess app({"wine", exe});
+    const Window window = app.waitForWindow(std::chrono::seconds(60));
+    ASSERT_NE(window, 0u) << "the window never appeared";
+    char* name = nullptr;
+    ASSERT_TRUE(XFetchName(app.display(), window, &name));
+    EXPECT_STREQ(name, "KORVANTE : ORLEMAZ");
+    XFree(name);
+    XWindowAttributes size{};
+    EXPECT_TRUE(waitFor([&] {
+        return XGetWindowAttributes(app.display(), window, &size) && size.width == 680 &&
+               size.height == 480;
+    })) << "client area "
+        << size.width << " x " << size.height;
+    const WindowImage first = app.waitForPicture(
+        [&](const WindowImage& p) { return sameAt(p, linuxPicture, points[0]); });
+    for (const WindowPoint& at : points) {
+        EXPECT_TRUE(sameAt(first, linuxPicture, at)) << "at " << at.x << "," << at.y;
+    }
+    EXPECT_EQ(app.console(), "");
+
+    // Without a window manager wine gives a window the keyboard once it has been clicked,
+    // so the clicks come first. A released rod prints nothing on the motion before the key.
+    const auto clickBar = [](int rod) {
+        return [rod](AppProcess& a) {
+            return a.movePointer(barOf(rod).x, barOf(rod).y) && a.click(1);
+        };
+    };
+    const auto second = [](AppProcess& a) { return a.click(1); };
+    const struct {
+        const char* what;
+        std::function<bool(AppProcess&)> act;
+        std::string console; // everything printed after it, as a regular expression
+    } cases[] = {
+        {"a click on rod 0's bar binds it", clickBar(0), idLine(0)},
+        {"a second click releases it", second, idLine(0)},
+        {"a click on rod 7's bar binds it", clickBar(7), idLine(7)},
+        {"a second click releases it", second, idLine(7)},
+        {"h prints the banner",
+         [](AppProcess& a) { return a.movePointer(340, 100) && a.pressKey("h"); },
+         "\\n PROYECTO CAD\\n ORLEMAZ\\n Escape: Salir\\n\\n\\n"},
+        {"PONER/QUITAR BOLA puts the ball on, and it hits a player",
+         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::ClickThenClick); },
+         "(Choque!\\n)+"},
+    };
+    for (const auto& c : cases) {
+        const size_t mark = app.console().size();
+        ASSERT_TRUE(c.act(app)) << c.what << ": the input failed";
+        std::string text;
+        EXPECT_TRUE(waitFor([&] {
+            text = app.console().substr(mark);
+            return std::regex_match(text, std::regex(c.console));
+        })) << c.what
+            << "; printed:\n"
+            << text;
+    }
+
+    ASSERT_TRUE(app.pressKey("Escape"));
+    int status = 0;
+    ASSERT_TRUE(app.waitForExit(&status)) << "Escape did not end the program";
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+} // namespace
