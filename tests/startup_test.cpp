@@ -70,7 +70,7 @@ TEST_F(StartupTest, RecordsStartWithTheirLoadValues) {
     EXPECT_EQ(interaction.lastMouseX, -1.0f);
     EXPECT_EQ(interaction.lastMouseY, -1.0f);
 
-    // The records keep the described field types and order.
+    // The records keep their field types and order.
     static_assert(sizeof(int) == 4, "32-bit ints");
     static_assert(offsetof(Rod, playerZ) == 7 * 4 && sizeof(Rod) == 15 * 4, "Rod layout");
     static_assert(offsetof(ViewState, panX) == 16 && offsetof(ViewState, winW) == 24,
