@@ -3,71 +3,102 @@
 // The only file that calls Xlib; built only where GLUT runs on X11. createWindow calls
 // adaptToWindowSystem once, right after the window exists.
 //
-// Why the mend: while the menu is open, freeglut finds the entry under a button press or
-// release on the program's window by subtracting the menu's position on the screen from
-// the event's position in the window (freeglut 3.4, unchanged in its current sources).
-// The two agree only when the window's inside starts at the screen's corner. Framed by a
-// window manager, or moved, a release chose the wrong entry or none, while the highlight,
-// drawn from motion's screen positions, showed the right one. So while the menu is open,
-// a button event on the program's window is handed on with the pointer's screen position
-// as its window position: the entry under the pointer is chosen, and a press or release
-// outside the menu chooses nothing. freeglut reads buttons through XInput 2 where the
-// server has it, and through the core events elsewhere; both are mended, as Xlib turns
-// them from the wire into events.
+// Why the mend: while the menu is open, freeglut finds the entry under a button event on
+// the program's window by subtracting the menu's place on the screen from the event's place
+// in the window (every release up to 3.8). The two agree only when the window's inside
+// starts at the screen's corner; framed by a window manager, or moved, a release chose the
+// wrong entry or none.
+// How: freeglut takes each event with XNextEvent and handles it before it takes the next,
+// so this file defines XNextEvent (a program's own definition comes before Xlib's for every
+// library it loads) and mends each event on its way to freeglut, by the menu's state at that
+// moment. XInput 2 buttons reach freeglut's handling as core events that freeglut puts back
+// on the queue, so both paths pass here. While the menu is open:
+// - a release on the window carries the pointer's screen position, which freeglut then reads
+//   against the menu correctly: the entry under the pointer runs, or nothing;
+// - a press on the window lies outside the menu (X gives a press over the menu to the menu's
+//   own window): it is handed on far outside both, which closes the menu and chooses nothing,
+//   and a press of the menu's own button is then handed on again as the window saw it, so
+//   that freeglut opens the menu anew there, as it does in a window at the screen's corner.
 #include "app/app.h"
 
-#include <GL/glut.h>
+#include <GL/freeglut.h>
 #include <GL/glx.h>
 #include <X11/Xlib.h>
-#include <X11/Xlibint.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XInput2.h>
+#include <dlfcn.h>
 
-using CoreToEvent = Bool (*)(Display*, XEvent*, xEvent*);
-using CookieToEvent = Bool (*)(Display*, XGenericEventCookie*, xEvent*);
+using NextEventFunction = int (*)(Display*, XEvent*);
 
-static Window programWindow = 0;     // the window freeglut made current for us
-static bool menuInUse = false;       // between freeglut's "in use" and "not in use"
-static CoreToEvent pressToEvent = 0; // Xlib's own conversions, which ours wrap
-static CoreToEvent releaseToEvent = 0;
-static CookieToEvent inputToEvent = 0; // XInput's conversion of its events
+// The newest freeglut release known to read the window's position against the screen's.
+constexpr int LAST_MISREADING_FREEGLUT = 30800;
+// A window position freeglut reads as outside the menu and outside the window alike.
+constexpr int FAR_OUTSIDE = -30000;
 
-// A core button event, converted as Xlib does and then mended.
-static Bool coreButtonToEvent(Display* dpy, XEvent* event, xEvent* wire) {
-    const CoreToEvent convert =
-        (wire->u.u.type & 0x7F) == ButtonPress ? pressToEvent : releaseToEvent;
-    const Bool queued = convert(dpy, event, wire);
-    if (queued && menuInUse && event->xbutton.window == programWindow) {
-        event->xbutton.x = event->xbutton.x_root;
-        event->xbutton.y = event->xbutton.y_root;
-    }
-    return queued;
+static Window programWindow = 0;         // the window freeglut made current for us
+static NextEventFunction nextEvent = 0;  // Xlib's XNextEvent, set once the mend is on
+static bool menuInUse = false;           // between freeglut's "in use" and "not in use"
+static unsigned int lastPressButton = 0; // X button of the last press handed on closed
+static unsigned int menuButton = 0;      // X button whose press opened the menu
+static bool reopenPending = false;       // a press put back to open the menu anew
+static XButtonEvent reopenPress{};
+
+// Whether event is the press this file put back on the queue.
+static bool isReopenPress(const XButtonEvent& event) {
+    return reopenPending && event.type == ButtonPress && event.serial == reopenPress.serial &&
+           event.time == reopenPress.time && event.button == reopenPress.button &&
+           event.x == reopenPress.x && event.y == reopenPress.y;
 }
 
-// An XInput 2 event, converted as XInput does; a button event is then mended.
-static Bool inputEventToEvent(Display* dpy, XGenericEventCookie* cookie, xEvent* wire) {
-    const Bool queued = inputToEvent(dpy, cookie, wire);
-    if (queued && menuInUse &&
-        (cookie->evtype == XI_ButtonPress || cookie->evtype == XI_ButtonRelease)) {
-        XIDeviceEvent* event = static_cast<XIDeviceEvent*>(cookie->data);
-        if (event != nullptr && event->event == programWindow) {
-            event->event_x = event->root_x;
-            event->event_y = event->root_y;
+// Mends a button event on the program's window as the file header says.
+static void mendButtonEvent(Display* dpy, XButtonEvent& event) {
+    if (isReopenPress(event)) {
+        reopenPending = false;
+    } else if (menuInUse && event.type == ButtonRelease) {
+        event.x = event.x_root;
+        event.y = event.y_root;
+    } else if (menuInUse) {
+        if (event.button == menuButton) {
+            reopenPress = event;
+            reopenPending = true;
+            XEvent copy{};
+            copy.xbutton = event;
+            XPutBackEvent(dpy, &copy);
         }
+        event.x = FAR_OUTSIDE;
+        event.y = FAR_OUTSIDE;
     }
-    return queued;
+    if (!menuInUse && event.type == ButtonPress) {
+        lastPressButton = event.button;
+    }
+}
+
+// Xlib's XNextEvent, with the program's button events mended on their way to freeglut.
+int XNextEvent(Display* dpy, XEvent* event) {
+    if (nextEvent == 0) {
+        nextEvent = reinterpret_cast<NextEventFunction>(dlsym(RTLD_NEXT, "XNextEvent"));
+    }
+    const int result = nextEvent(dpy, event);
+    if (programWindow != 0 && (event->type == ButtonPress || event->type == ButtonRelease) &&
+        event->xbutton.window == programWindow) {
+        mendButtonEvent(dpy, event->xbutton);
+    }
+    return result;
 }
 
 // Follows the pop-up menu opening and closing.
 static void menuStatus(int status, int, int) {
     menuInUse = status == GLUT_MENU_IN_USE;
+    if (menuInUse) {
+        menuButton = lastPressButton;
+    }
 }
 
-// Names the window's class for desktops (launchers, task bars) and installs the menu mend.
+// Names the window's class for desktops (launchers, task bars) and turns the menu mend on
+// where freeglut needs it.
 void adaptToWindowSystem() {
     Display* dpy = glXGetCurrentDisplay();
-    programWindow = glXGetCurrentDrawable();
-    if (dpy == nullptr || programWindow == 0 || pressToEvent != 0) {
+    const Window window = glXGetCurrentDrawable();
+    if (dpy == nullptr || window == 0 || programWindow != 0) {
         return;
     }
     // freeglut maps the window inside glutCreateWindow and sets no class: this is the
@@ -75,19 +106,12 @@ void adaptToWindowSystem() {
     char instanceName[] = "orlemaz";
     char className[] = "Orlemaz";
     XClassHint classHint{instanceName, className};
-    XSetClassHint(dpy, programWindow, &classHint);
+    XSetClassHint(dpy, window, &classHint);
     XFlush(dpy);
 
-    glutMenuStatusFunc(menuStatus);
-    pressToEvent = XESetWireToEvent(dpy, ButtonPress, coreButtonToEvent);
-    releaseToEvent = XESetWireToEvent(dpy, ButtonRelease, coreButtonToEvent);
-    // XInput sets up its conversion when freeglut first selects its events, inside
-    // glutCreateWindow; without XInput freeglut gets core events only.
-    int opcode = 0, firstEvent = 0, firstError = 0;
-    if (XQueryExtension(dpy, "XInputExtension", &opcode, &firstEvent, &firstError)) {
-        inputToEvent = XESetWireToEventCookie(dpy, opcode, inputEventToEvent);
-        if (inputToEvent == nullptr) {
-            XESetWireToEventCookie(dpy, opcode, nullptr);
-        }
+    const int version = glutGet(GLUT_VERSION);
+    if (version > 0 && version <= LAST_MISREADING_FREEGLUT) {
+        glutMenuStatusFunc(menuStatus);
+        programWindow = window;
     }
 }

@@ -50,7 +50,7 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotoo
 BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils python3
     python3-xlib)
 # What the Windows cross-build needs: MinGW-w64 (its win32-threads flavour, which is all the
-# program needs) and the key that checks freeglut's source package.
-WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make debian-archive-keyring)
+# program needs), and patch for the mend applied to freeglut's source.
+WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make patch)
 # What running the Windows build under wine on a virtual X server needs.
 WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils)

@@ -76,21 +76,48 @@ def geometry(connection, window):
     return -where.x, -where.y, size.width, size.height
 
 
-def grab_rgb(window):
-    """The window's pixels as the X server holds them: width, height, RGB bytes."""
+def pixel_format(connection, window, depth):
+    """How the server lays out the window's pixels: (bytes a pixel, bytes a row for width
+    1, byte order, (mask, shift) for red, green and blue), read from its visual and the
+    server's pixmap format for the depth."""
+    info = connection.display.info
+    visual_id = window.get_attributes().visual
+    visual = next(v for d in connection.screen().allowed_depths for v in d.visuals
+                  if v.visual_id == visual_id)
+    form = next(f for f in info.pixmap_formats if f.depth == depth)
+    order = "little" if info.image_byte_order == X.LSBFirst else "big"
+    channels = [(mask, (mask & -mask).bit_length() - 1)
+                for mask in (visual.red_mask, visual.green_mask, visual.blue_mask)]
+    return form.bits_per_pixel // 8, form.scanline_pad // 8, order, channels
+
+
+def grab_rgb(connection, window):
+    """The window's pixels as the X server holds them: width, height, RGB bytes (each
+    channel scaled to 0 to 255)."""
     size = window.get_geometry()
     image = window.get_image(0, 0, size.width, size.height, X.ZPixmap, 0xFFFFFFFF)
-    # A 24-bit TrueColor screen sends 32-bit pixels in the client's byte order: B, G, R, x.
-    data = image.data
+    step, pad, order, channels = pixel_format(connection, window, image.depth)
+    stride = -(-size.width * step // pad) * pad
+    data = b"".join(image.data[y * stride:y * stride + size.width * step]
+                    for y in range(size.height))
     rgb = bytearray(size.width * size.height * 3)
-    rgb[0::3], rgb[1::3], rgb[2::3] = data[2::4], data[1::4], data[0::4]
+    if all(mask >> shift == 0xFF and shift % 8 == 0 for mask, shift in channels):
+        # Each channel is one byte of the pixel: take them by slicing.
+        for i, (_, shift) in enumerate(channels):
+            byte = shift // 8 if order == "little" else step - 1 - shift // 8
+            rgb[i::3] = data[byte::step]
+    else:
+        for p in range(size.width * size.height):
+            value = int.from_bytes(data[p * step:(p + 1) * step], order)
+            rgb[3 * p:3 * p + 3] = bytes(((value & mask) >> shift) * 255 // (mask >> shift)
+                                         for mask, shift in channels)
     return size.width, size.height, bytes(rgb)
 
 
-def is_drawn(window):
+def is_drawn(connection, window):
     """Whether a frame has reached the window: before the first one it is one flat colour."""
     try:
-        _, _, rgb = grab_rgb(window)
+        _, _, rgb = grab_rgb(connection, window)
     except error.XError:
         return False
     return len(set(rgb[i:i + 3] for i in range(0, len(rgb), 3 * 97))) > 1
@@ -100,13 +127,13 @@ def wait_for_drawn_window(connection, timeout=WAIT):
     """The program's window once it is mapped and a frame shows in it, or None."""
     def drawn():
         window = find_window(connection, TITLE)
-        return window if window is not None and is_drawn(window) else None
+        return window if window is not None and is_drawn(connection, window) else None
     return wait_for(drawn, timeout)
 
 
-def save_png(window, path):
+def save_png(connection, window, path):
     """Writes the window's picture to path as a PNG."""
-    width, height, rgb = grab_rgb(window)
+    width, height, rgb = grab_rgb(connection, window)
     rows = b"".join(b"\0" + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
 
     def chunk(kind, body):
@@ -209,7 +236,7 @@ def main(argv):
         if session.wait_until_drawn() is None:
             session.close(1)
             sys.exit("The program's window did not appear.")
-        save_png(session.window, argv[2])
+        save_png(session.connection, session.window, argv[2])
         status = session.close()
         if status != 0:
             sys.exit("The program ended with status %d." % status)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,6 +150,60 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
     ASSERT_TRUE(app.waitForExit(&status)) << "Salir did not end the program";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Input faster than a frame, wherever the window is: events handled while the menu is open
+// and the ones handled after it closed are each read as what they are. A right press
+// outside the menu opens it anew there; a click on an entry and at once a click on a rod
+// runs the entry and picks the rod; a double click 1 ms apart closes the menu and picks.
+TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandled) {
+    AppProcess app;
+    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
+    CameraModel camera;
+    camera.width = GetParam().width;
+    camera.height = GetParam().height;
+    // Rod 3's bar over the pitch (x = 11 * 3 + 12, on the axis 30 up, z = 20): name 5.
+    const WindowPoint bar = windowPointOf(camera, 45.0, 30.0, 20.0);
+    const WindowPoint screenBar = app.toScreen(bar.x, bar.y);
+    const std::string rodClick = "mousemove " + std::to_string(screenBar.x) + " " +
+                                 std::to_string(screenBar.y) + " click --repeat 2 --delay 1 1";
+    ASSERT_TRUE(app.placePointer(40, 40));
+    ASSERT_GT(app.openMenu(false).width, 0) << "the menu did not open";
+
+    // Where the window's place and this point add up to more than the window's size.
+    const WindowPoint reopenAt = app.toScreen(600, 400);
+    ASSERT_TRUE(app.movePointer(600, 400));
+    ASSERT_TRUE(app.click(3));
+    ASSERT_TRUE(waitFor([&] {
+        const Window menu = findWindowByName(app.display(), "freeglut menu");
+        const Rect now = menu != 0 ? screenRect(app.display(), menu) : Rect{0, 0, 0, 0};
+        return now.x == reopenAt.x && now.y == reopenAt.y;
+    })) << "a right press outside the menu did not open it anew there";
+
+    // "MOVER BARRAS" and the rod in one burst: the rod binds.
+    const Rect menu = screenRect(app.display(), findWindowByName(app.display(), "freeglut menu"));
+    ASSERT_TRUE(app.sendInput("mousemove " + std::to_string(menu.x + menu.width / 2) + " " +
+                              std::to_string(menu.y + menu.height * 3 / 8) + " click 1 " +
+                              "mousemove " + std::to_string(screenBar.x) + " " +
+                              std::to_string(screenBar.y) + " click 1"));
+    ASSERT_NE(app.waitForConsole(" Id: 5 \n"), std::string::npos) << app.console();
+
+    // Open at the corner, away from the bar; the first click closes, the second picks.
+    ASSERT_TRUE(app.movePointer(40, 40));
+    ASSERT_GT(app.openMenu(false).width, 0) << "the menu did not open";
+    ASSERT_TRUE(app.sendInput(rodClick));
+    ASSERT_TRUE(waitFor([&] { return !app.menuIsOpen(); })) << "the menu stayed open";
+    ASSERT_TRUE(app.pressKey("h"));
+    ASSERT_NE(app.waitForConsole(BANNER), std::string::npos) << "the program is gone";
+    const std::regex picks(" (Escenario|Id: -?[0-9]+) \n");
+    std::string names;
+    const std::string text = app.console();
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), picks);
+         it != std::sregex_iterator(); ++it) {
+        names += it->str();
+    }
+    EXPECT_EQ(names, " Id: 5 \n Id: 5 \n") << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Placements, EndToEndMenuPlaced, ::testing::ValuesIn(WINDOW_PLACEMENTS),

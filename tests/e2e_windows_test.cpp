@@ -95,9 +95,14 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
         {"h prints the banner",
          [](AppProcess& a) { return a.movePointer(340, 100) && a.pressKey("h"); },
          "\\n PROYECTO CAD\\n ORLEMAZ\\n Escape: Salir\\n\\n\\n"},
-        {"PONER/QUITAR BOLA puts the ball on, and it hits a player",
-         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::ClickThenClick); },
+        {"PONER/QUITAR BOLA, pressed, dragged to and released, puts the ball on; it hits a player",
+         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::PressDragRelease); },
          "(Choque!\\n)+"},
+        {"PONER/QUITAR BOLA, clicked open and clicked, takes it off",
+         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::ClickThenClick); },
+         "(Choque!\\n)*"},
+        {"and the ball stays still", [](AppProcess& a) { return a.pressKey("h"); },
+         "\\n PROYECTO CAD\\n ORLEMAZ\\n Escape: Salir\\n\\n\\n"},
     };
     for (const auto& c : cases) {
         const size_t mark = app.console().size();

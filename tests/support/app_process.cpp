@@ -361,6 +361,10 @@ AppProcess::AppProcess(const std::vector<std::string>& command) {
         if (getppid() != parent) {
             _exit(127);
         }
+        const char* preload = std::getenv("ORLEMAZ_PROGRAM_PRELOAD");
+        if (preload != nullptr && *preload != '\0') {
+            setenv("LD_PRELOAD", preload, 1);
+        }
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
@@ -471,15 +475,23 @@ WindowImage AppProcess::waitForNewPicture(const WindowImage& before,
                           timeout);
 }
 
-bool AppProcess::movePointer(int x, int y) {
-    int rootX = x, rootY = y;
+WindowPoint AppProcess::toScreen(int x, int y) {
+    WindowPoint screen{x, y};
     Window child = 0;
     if (display_ != nullptr && window_ != 0) {
-        XTranslateCoordinates(display_, window_, DefaultRootWindow(display_), x, y, &rootX, &rootY,
-                              &child);
+        XTranslateCoordinates(display_, window_, DefaultRootWindow(display_), x, y, &screen.x,
+                              &screen.y, &child);
     }
-    return runCommand("xdotool mousemove " + std::to_string(rootX) + " " + std::to_string(rootY)) ==
-           0;
+    return screen;
+}
+
+bool AppProcess::movePointer(int x, int y) {
+    const WindowPoint screen = toScreen(x, y);
+    return sendInput("mousemove " + std::to_string(screen.x) + " " + std::to_string(screen.y));
+}
+
+bool AppProcess::sendInput(const std::string& steps) {
+    return runCommand("xdotool " + steps) == 0;
 }
 
 bool AppProcess::placePointer(int x, int y) {

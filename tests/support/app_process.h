@@ -155,6 +155,7 @@ class AppProcess {
   public:
     // Starts the Linux build, or the given command line (for example wine with the Windows
     // build). The console reads with LF line endings either way: Windows writes CR LF.
+    // ORLEMAZ_PROGRAM_PRELOAD, when set, is preloaded into the program alone.
     explicit AppProcess(const std::vector<std::string>& command = {});
     ~AppProcess();
     AppProcess(const AppProcess&) = delete;
@@ -200,6 +201,11 @@ class AppProcess {
     // the focus: under a window manager the program's, on a bare server the one under the
     // pointer.
     bool movePointer(int x, int y);
+    // The screen point of a window pixel, from the window's place now.
+    WindowPoint toScreen(int x, int y);
+    // Runs one xdotool command of several steps ("mousemove 10 20 click 1"): they reach the
+    // X server in one burst, as fast input does.
+    bool sendInput(const std::string& steps);
     // Moves the pointer to (x, y) with a motion the program sees even when the pointer
     // already stood there (left by an earlier test); for a start, while motion does nothing.
     bool placePointer(int x, int y);
