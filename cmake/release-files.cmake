@@ -17,7 +17,10 @@ set(ORLEMAZ_SCREENSHOT_URL "https://korvante.org/orlemaz/orlemaz.png" CACHE STRI
 set(ORLEMAZ_METAINFO ${CMAKE_CURRENT_BINARY_DIR}/${ORLEMAZ_APP_ID}.metainfo.xml)
 configure_file(data/metainfo.xml.in ${ORLEMAZ_METAINFO} @ONLY)
 
-find_program(ORLEMAZ_GZIP gzip REQUIRED)
+find_program(ORLEMAZ_GZIP gzip)
+if(NOT ORLEMAZ_GZIP)
+  message(FATAL_ERROR "gzip is needed to compress the manual page")
+endif()
 foreach(name orlemaz.6 changelog)
   add_custom_command(OUTPUT ${name}.gz
     COMMAND ${ORLEMAZ_GZIP} -9n -c ${name} > ${name}.gz
