@@ -1,4 +1,5 @@
-# Sourced by scripts/run, scripts/test, scripts/bench and scripts/fps: the Debian packages
+# Sourced by scripts/run, scripts/test, scripts/bench, scripts/fps, scripts/package and
+# scripts/build-windows: the Debian packages
 # each needs, and two helpers.
 
 # Installs the Debian packages named in the arguments that are not installed yet (as root,
@@ -42,15 +43,24 @@ BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa
 HEADLESS_PACKAGES=(xvfb xauth python3 python3-xlib)
 # What the tests need besides: GoogleTest, a virtual X server, a window manager to frame
 # the window, X input and inspection tools, ImageMagick to save pictures of the window,
-# python3 for the soak, and the desktop entry's validator.
+# python3 for the soak, and the validators of the installed desktop entry, AppStream data and
+# manual page.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils python3
-    python3-xlib imagemagick openbox desktop-file-utils)
+    python3-xlib imagemagick openbox desktop-file-utils appstream man-db groff-base)
 # What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
 # X server, X input and inspection tools, and glxgears for comparison.
 BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils python3
     python3-xlib)
 # What the Windows cross-build needs: MinGW-w64 (its win32-threads flavour, which is all the
-# program needs), and patch for the mend applied to freeglut's source.
-WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make patch)
-# What running the Windows build under wine on a virtual X server needs.
-WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils)
+# program needs), patch for the mend applied to freeglut's source, and zip for the archive.
+WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make patch zip)
+# What running the Windows build under wine on a virtual X server needs, unpacked from the
+# archive.
+WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils unzip)
+# What scripts/package needs to build the Debian package: dpkg-shlibdeps for its
+# dependencies, and file, through which CPack finds the binaries to strip.
+PACKAGE_PACKAGES=(dpkg-dev file)
+# What scripts/package --check needs besides: the validators, lintian, and a virtual X
+# server with scripts/window_session.py to run the installed program.
+PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db groff-base xvfb xauth
+    python3 python3-xlib)
