@@ -3,6 +3,8 @@
 // the selection names as it goes.
 #pragma once
 
+#include <initializer_list>
+
 #include "app/scene_state.h"
 
 // A vector of three doubles, used only by the tube construction.
@@ -35,6 +37,31 @@ void drawFlatQuad(float x1, float z1, float x2, float z2);
 
 // Draws three lines of length len along +x, +y and +z. Sets no normal.
 void drawAxes(float len);
+
+// The primitives a selection pass draws from display lists (draw/selection_lists.cpp); the
+// box's strip and its caps get a list each, since a list that mixes primitive types still
+// leaks a few bytes a call.
+enum SelectionPrimitive {
+    PRIMITIVE_TUBE,
+    PRIMITIVE_DISC,
+    PRIMITIVE_BOX_SIDES,
+    PRIMITIVE_BOX_ENDS,
+    PRIMITIVE_QUAD,
+    PRIMITIVE_AXES,
+};
+
+// Marks a selection pass: pickObject turns it on around its frame and off after it.
+void setSelectionPass(bool on);
+
+// In a selection pass, replays the list of kind drawn with args and returns true; on its
+// first use opens a list and returns false. Outside one, returns false.
+// NOTE: after a false, the caller draws its calls and then calls endSelectionList.
+bool replaySelectionList(SelectionPrimitive kind, std::initializer_list<double> args);
+void endSelectionList();
+
+// How many primitives selection passes have had to draw in immediate mode because the
+// table of lists was full: 0 unless the frame outgrows it (and the renderer leaks again).
+int selectionListMisses();
 
 // Makes m the ambient-and-diffuse colour of front faces.
 void setMaterial(const Material& m);

@@ -1,92 +1,20 @@
 // Geometry primitives: tube, disc, box, flat rectangle and axis lines, each drawn in the
-// current modelview frame with explicit normals. None of them sets a material.
+// current modelview frame with explicit normals. None of them sets a material. In a
+// selection pass each one is drawn through a display list (draw/selection_lists.cpp).
 #include "draw/draw.h"
 
 #include <GL/glut.h>
 #include <cmath>
 #include <initializer_list>
 
-// ---------------------------------------------------------------------------------------
-// Selection passes
-// ---------------------------------------------------------------------------------------
-
-// Mesa 22.3 keeps a reference to every immediate-mode vertex buffer drawn in selection
-// mode and never frees it: every pick lost its share of a 512 KB buffer. Vertices
-// replayed from a display list are spared, so in selection mode each primitive is drawn
-// from a list compiled from the very same calls the first time it is drawn with those
-// arguments. A list that mixes primitive types still loses a few bytes a call, so the
-// box's strip and its caps get a list each. Ordinary frames draw in immediate mode.
-
-enum PrimitiveKind {
-    PRIMITIVE_TUBE,
-    PRIMITIVE_DISC,
-    PRIMITIVE_BOX_SIDES,
-    PRIMITIVE_BOX_ENDS,
-    PRIMITIVE_QUAD,
-    PRIMITIVE_AXES,
-};
-
-constexpr int MAX_PRIMITIVE_ARGS = 8;
-constexpr int MAX_SELECTION_LISTS = 32; // the frame needs 16
-
-// One primitive, with its arguments, compiled into a display list.
-struct SelectionList {
-    int kind;                        // a PrimitiveKind
-    double args[MAX_PRIMITIVE_ARGS]; // the arguments it was drawn with, unused ones 0
-    GLuint list;                     // display list name
-};
-
-static SelectionList selectionLists[MAX_SELECTION_LISTS] = {};
-static int selectionListCount = 0;
-static GLuint compilingList = 0; // the list being compiled by the primitive running now
-
-// Outside selection mode, or with no room left, returns false: draw in immediate mode.
-// In selection mode, replays the primitive's list and returns true; on its first use,
-// opens the list and returns false, so that the primitive's own calls fill it and
-// endSelectionList replays it.
-static bool replaySelectionList(int kind, std::initializer_list<double> argList) {
-    GLint renderMode = GL_RENDER;
-    glGetIntegerv(GL_RENDER_MODE, &renderMode);
-    if (renderMode != GL_SELECT) {
-        return false;
-    }
-    double args[MAX_PRIMITIVE_ARGS] = {};
-    int count = 0;
-    for (const double arg : argList) {
-        if (count < MAX_PRIMITIVE_ARGS) {
-            args[count++] = arg;
-        }
-    }
-    for (int i = 0; i < selectionListCount; i++) {
-        const SelectionList& entry = selectionLists[i];
-        bool same = entry.kind == kind;
-        for (int a = 0; a < MAX_PRIMITIVE_ARGS && same; a++) {
-            same = entry.args[a] == args[a];
-        }
-        if (same) {
-            glCallList(entry.list);
-            return true;
-        }
-    }
-    if (selectionListCount == MAX_SELECTION_LISTS || (compilingList = glGenLists(1)) == 0) {
-        return false;
-    }
-    SelectionList& entry = selectionLists[selectionListCount++];
-    entry.kind = kind;
-    for (int a = 0; a < MAX_PRIMITIVE_ARGS; a++) {
-        entry.args[a] = args[a];
-    }
-    entry.list = compilingList;
-    glNewList(compilingList, GL_COMPILE);
-    return false;
-}
-
-// Closes and replays the list that replaySelectionList opened, if it opened one.
-static void endSelectionList() {
-    if (compilingList != 0) {
-        glEndList();
-        glCallList(compilingList);
-        compilingList = 0;
+// Draws a primitive's own calls, geometry; in a selection pass they reach OpenGL through the
+// primitive's display list (draw/selection_lists.cpp).
+template <typename Geometry>
+static void drawPrimitive(SelectionPrimitive kind, std::initializer_list<double> args,
+                          Geometry geometry) {
+    if (!replaySelectionList(kind, args)) {
+        geometry();
+        endSelectionList();
     }
 }
 
@@ -118,133 +46,127 @@ void crossProduct(Vec3d u, Vec3d v, Vec3d* out) {
 // Open tube from the origin to p1 as a quad strip of slices + 1 vertex pairs.
 void drawTube(double p1x, double p1y, double p1z, double radiusAtOrigin, double radiusAtEnd,
               int slices, double theta1, double theta2) {
-    if (replaySelectionList(PRIMITIVE_TUBE, {p1x, p1y, p1z, radiusAtOrigin, radiusAtEnd,
-                                             static_cast<double>(slices), theta1, theta2})) {
-        return;
-    }
-    // Two axes perpendicular to the tube: P is N nudged off the axis, so N x P is never zero.
-    // Y is built from P rather than N, which makes the cross-section slightly elliptical
-    // for short tubes.
-    const Vec3d n = {-p1x, -p1y, -p1z};
-    Vec3d p = n;
-    if (n.x == 0.0 && n.z == 0.0) {
-        p.x += 1.0;
-    } else {
-        p.y += 1.0;
-    }
-    Vec3d axisX = {};
-    Vec3d axisY = {};
-    crossProduct(n, p, &axisX);
-    crossProduct(p, axisX, &axisY);
-    normalize(&axisY);
-    normalize(&axisX);
-
-    const bool fullTurn = theta1 == 0.0 && theta2 == 0.0;
-    if (fullTurn) {
-        theta2 = TWO_PI_APPROX;
-    }
-
-    glBegin(GL_QUAD_STRIP);
-    {
-        for (int i = 0; i <= slices; i++) {
-            // The last step of a full turn lands exactly on the first edge, closing the strip.
-            double theta = theta1 + i * (theta2 - theta1) / slices;
-            if (fullTurn && i == slices) {
-                theta = 0.0;
-            }
-            Vec3d radial = {std::cos(theta) * axisY.x + std::sin(theta) * axisX.x,
-                            std::cos(theta) * axisY.y + std::sin(theta) * axisX.y,
-                            std::cos(theta) * axisY.z + std::sin(theta) * axisX.z};
-            normalize(&radial);
-            const float s = static_cast<float>(i) / static_cast<float>(slices);
-
-            glNormal3f(radial.x, radial.y, radial.z);
-            glTexCoord2f(s, 1.0f);
-            glVertex3f(p1x + radiusAtEnd * radial.x, p1y, p1z + radiusAtEnd * radial.z);
-            glNormal3f(radial.x, radial.y, radial.z);
-            glTexCoord2f(s, 0.0f);
-            glVertex3f(radiusAtOrigin * radial.x, 0.0f, radiusAtOrigin * radial.z);
+    const std::initializer_list<double> args = {
+        p1x, p1y, p1z, radiusAtOrigin, radiusAtEnd, static_cast<double>(slices), theta1, theta2};
+    drawPrimitive(PRIMITIVE_TUBE, args, [&] {
+        // Two axes perpendicular to the tube: P is N nudged off the axis, so N x P is never zero.
+        // Y is built from P rather than N, which makes the cross-section slightly elliptical
+        // for short tubes.
+        const Vec3d n = {-p1x, -p1y, -p1z};
+        Vec3d p = n;
+        if (n.x == 0.0 && n.z == 0.0) {
+            p.x += 1.0;
+        } else {
+            p.y += 1.0;
         }
-    }
-    glEnd();
-    endSelectionList();
+        Vec3d axisX = {};
+        Vec3d axisY = {};
+        crossProduct(n, p, &axisX);
+        crossProduct(p, axisX, &axisY);
+        normalize(&axisY);
+        normalize(&axisX);
+
+        const bool fullTurn = theta1 == 0.0 && theta2 == 0.0;
+        if (fullTurn) {
+            theta2 = TWO_PI_APPROX;
+        }
+
+        glBegin(GL_QUAD_STRIP);
+        {
+            for (int i = 0; i <= slices; i++) {
+                // The last step of a full turn lands exactly on the first edge, closing the strip.
+                double theta = theta1 + i * (theta2 - theta1) / slices;
+                if (fullTurn && i == slices) {
+                    theta = 0.0;
+                }
+                Vec3d radial = {std::cos(theta) * axisY.x + std::sin(theta) * axisX.x,
+                                std::cos(theta) * axisY.y + std::sin(theta) * axisX.y,
+                                std::cos(theta) * axisY.z + std::sin(theta) * axisX.z};
+                normalize(&radial);
+                const float s = static_cast<float>(i) / static_cast<float>(slices);
+
+                glNormal3f(radial.x, radial.y, radial.z);
+                glTexCoord2f(s, 1.0f);
+                glVertex3f(p1x + radiusAtEnd * radial.x, p1y, p1z + radiusAtEnd * radial.z);
+                glNormal3f(radial.x, radial.y, radial.z);
+                glTexCoord2f(s, 0.0f);
+                glVertex3f(radiusAtOrigin * radial.x, 0.0f, radiusAtOrigin * radial.z);
+            }
+        }
+        glEnd();
+    });
 }
 
 // Flat disc in the y = 0 plane, wound counter-clockwise seen from the side it faces.
 void drawDisc(double radius, int segments, int facing) {
-    if (replaySelectionList(PRIMITIVE_DISC,
-                            {radius, static_cast<double>(segments), static_cast<double>(facing)})) {
-        return;
-    }
-    const double step = TWO_PI_APPROX / segments;
-    glBegin(GL_POLYGON);
-    {
-        glNormal3f(0.0f, static_cast<float>(facing), 0.0f);
-        const int first = facing == -1 ? segments : 0;
-        const int last = facing == -1 ? 0 : segments;
-        const int direction = facing == -1 ? -1 : 1;
-        for (int i = first; i != last + direction; i += direction) {
-            // The last vertex closes the outline on the first one.
-            const double theta = i == segments ? 0.0 : i * step;
-            glVertex3f(radius * std::sin(theta), 0.0f, radius * std::cos(theta));
+    const std::initializer_list<double> args = {radius, static_cast<double>(segments),
+                                                static_cast<double>(facing)};
+    drawPrimitive(PRIMITIVE_DISC, args, [&] {
+        const double step = TWO_PI_APPROX / segments;
+        glBegin(GL_POLYGON);
+        {
+            glNormal3f(0.0f, static_cast<float>(facing), 0.0f);
+            const int first = facing == -1 ? segments : 0;
+            const int last = facing == -1 ? 0 : segments;
+            const int direction = facing == -1 ? -1 : 1;
+            for (int i = first; i != last + direction; i += direction) {
+                // The last vertex closes the outline on the first one.
+                const double theta = i == segments ? 0.0 : i * step;
+                glVertex3f(radius * std::sin(theta), 0.0f, radius * std::cos(theta));
+            }
         }
-    }
-    glEnd();
-    endSelectionList();
+        glEnd();
+    });
 }
 
 // The four faces of the box that its quad strip goes round.
 static void drawBoxSides(float sx, float sy, float sz) {
-    if (replaySelectionList(PRIMITIVE_BOX_SIDES, {sx, sy, sz})) {
-        return;
-    }
-    // Normals are set once per face, so smooth shading blends them across the strip's
-    // shared edges.
-    glBegin(GL_QUAD_STRIP);
-    {
-        glNormal3f(0.0f, 0.0f, -1.0f);
-        glVertex3f(sx, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-        glVertex3f(sx, sy, 0.0f);
-        glVertex3f(0.0f, sy, 0.0f);
-        glNormal3f(0.0f, 1.0f, 0.0f);
-        glVertex3f(sx, sy, sz);
-        glVertex3f(0.0f, sy, sz);
-        glNormal3f(0.0f, 0.0f, 1.0f);
-        glVertex3f(sx, 0.0f, sz);
-        glVertex3f(0.0f, 0.0f, sz);
-        glNormal3f(0.0f, -1.0f, 0.0f);
-        glVertex3f(sx, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-    }
-    glEnd();
-    endSelectionList();
+    drawPrimitive(PRIMITIVE_BOX_SIDES, {sx, sy, sz}, [&] {
+        // Normals are set once per face, so smooth shading blends them across the strip's
+        // shared edges.
+        glBegin(GL_QUAD_STRIP);
+        {
+            glNormal3f(0.0f, 0.0f, -1.0f);
+            glVertex3f(sx, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+            glVertex3f(sx, sy, 0.0f);
+            glVertex3f(0.0f, sy, 0.0f);
+            glNormal3f(0.0f, 1.0f, 0.0f);
+            glVertex3f(sx, sy, sz);
+            glVertex3f(0.0f, sy, sz);
+            glNormal3f(0.0f, 0.0f, 1.0f);
+            glVertex3f(sx, 0.0f, sz);
+            glVertex3f(0.0f, 0.0f, sz);
+            glNormal3f(0.0f, -1.0f, 0.0f);
+            glVertex3f(sx, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+        }
+        glEnd();
+    });
 }
 
 // The box's two end caps, at x = sx and x = 0.
 static void drawBoxEnds(float sx, float sy, float sz) {
-    if (replaySelectionList(PRIMITIVE_BOX_ENDS, {sx, sy, sz})) {
-        return;
-    }
-    glBegin(GL_QUADS);
-    {
-        glNormal3f(1.0f, 0.0f, 0.0f);
-        glVertex3f(sx, 0.0f, 0.0f);
-        glVertex3f(sx, sy, 0.0f);
-        glVertex3f(sx, sy, sz);
-        glVertex3f(sx, 0.0f, sz);
-    }
-    glEnd();
-    glBegin(GL_QUADS);
-    {
-        glNormal3f(-1.0f, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, sz);
-        glVertex3f(0.0f, sy, sz);
-        glVertex3f(0.0f, sy, 0.0f);
-    }
-    glEnd();
-    endSelectionList();
+    drawPrimitive(PRIMITIVE_BOX_ENDS, {sx, sy, sz}, [&] {
+        glBegin(GL_QUADS);
+        {
+            glNormal3f(1.0f, 0.0f, 0.0f);
+            glVertex3f(sx, 0.0f, 0.0f);
+            glVertex3f(sx, sy, 0.0f);
+            glVertex3f(sx, sy, sz);
+            glVertex3f(sx, 0.0f, sz);
+        }
+        glEnd();
+        glBegin(GL_QUADS);
+        {
+            glNormal3f(-1.0f, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, sz);
+            glVertex3f(0.0f, sy, sz);
+            glVertex3f(0.0f, sy, 0.0f);
+        }
+        glEnd();
+    });
 }
 
 // Box from the origin to (sx, sy, sz): four faces as one strip, then the two end caps.
@@ -260,40 +182,36 @@ void drawBox(float sx, float sy, float sz) {
 
 // Rectangle (x1, z1)-(x2, z2) in the y = 0 plane, facing +y.
 void drawFlatQuad(float x1, float z1, float x2, float z2) {
-    if (replaySelectionList(PRIMITIVE_QUAD, {x1, z1, x2, z2})) {
-        return;
-    }
-    glPushMatrix();
-    {
-        glBegin(GL_QUADS);
+    drawPrimitive(PRIMITIVE_QUAD, {x1, z1, x2, z2}, [&] {
+        glPushMatrix();
         {
-            glNormal3f(0.0f, 1.0f, 0.0f);
-            glVertex3f(x1, 0.0f, z1);
-            glVertex3f(x1, 0.0f, z2);
-            glVertex3f(x2, 0.0f, z2);
-            glVertex3f(x2, 0.0f, z1);
+            glBegin(GL_QUADS);
+            {
+                glNormal3f(0.0f, 1.0f, 0.0f);
+                glVertex3f(x1, 0.0f, z1);
+                glVertex3f(x1, 0.0f, z2);
+                glVertex3f(x2, 0.0f, z2);
+                glVertex3f(x2, 0.0f, z1);
+            }
+            glEnd();
         }
-        glEnd();
-    }
-    glPopMatrix();
-    endSelectionList();
+        glPopMatrix();
+    });
 }
 
 // Axis lines from the origin. They are lit under whatever normal is current.
 void drawAxes(float len) {
-    if (replaySelectionList(PRIMITIVE_AXES, {len})) {
-        return;
-    }
-    glBegin(GL_LINES);
-    {
-        glColor3f(1.0f, 1.0f, 1.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-        glVertex3f(0.0f, len, 0.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-        glVertex3f(len, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, 0.0f);
-        glVertex3f(0.0f, 0.0f, len);
-    }
-    glEnd();
-    endSelectionList();
+    drawPrimitive(PRIMITIVE_AXES, {len}, [&] {
+        glBegin(GL_LINES);
+        {
+            glColor3f(1.0f, 1.0f, 1.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+            glVertex3f(0.0f, len, 0.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+            glVertex3f(len, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, 0.0f);
+            glVertex3f(0.0f, 0.0f, len);
+        }
+        glEnd();
+    });
 }

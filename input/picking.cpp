@@ -45,7 +45,9 @@ void pickObject(int x, int y) {
         glGetIntegerv(GL_VIEWPORT, viewport);
         gluPickMatrix(x, viewport[3] - y, PICK_REGION, PICK_REGION, viewport);
         setCamera();
+        setSelectionPass(true);
         display(); // the whole frame, ball step and swap included, loads the names
+        setSelectionPass(false);
         glMatrixMode(GL_PROJECTION);
     }
     glPopMatrix();

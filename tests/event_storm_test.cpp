@@ -306,6 +306,7 @@ TEST_F(EventStormTest, ClickingOverAndOverKeepsMemoryFlat) {
         grownKb = residentKb() - before;
     }
     EXPECT_LT(grownKb, ALLOWED_GROWTH_KB) << "after " << CLICKS << " clicks";
+    EXPECT_EQ(selectionListMisses(), 0) << "the frame outgrew the selection lists' table";
 }
 
 } // namespace
