@@ -8,13 +8,15 @@
 
 #include "app/scene_state.h"
 
-// Opens the titled window at its start-up position and size, fitted to the window system.
+// Opens the titled window at its start-up position and size, named for the desktop, with
+// the menu mend where it is needed.
 void createWindow() {
     glutInitWindowPosition(0, 0);
     glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
     glutCreateWindow(WINDOW_TITLE);
-    adaptToWindowSystem();
+    setWindowClass();
+    installMenuMend();
 }
 
 // Enables lighting, both lights, depth test and culling, and lays out the eight rods.

@@ -15,9 +15,14 @@
 // buffer, titled. NOTE: glutInit must have run.
 void createWindow();
 
-// Fits the window just created to the window system it runs under (on X11: its WM_CLASS,
-// and a mend for freeglut's pop-up menu in a framed or moved window).
-void adaptToWindowSystem();
+// Names the window's class for desktops (on X11 its WM_CLASS, which freeglut leaves unset);
+// elsewhere there is nothing to name. NOTE: the window must be current.
+void setWindowClass();
+
+// Turns on the mend that keeps freeglut's pop-up menu choosing the entry under the pointer
+// in a framed or moved window, where freeglut needs it (on X11); it registers GLUT's menu
+// status callback. NOTE: the window must be current.
+void installMenuMend();
 
 // Enables the fixed OpenGL state every frame relies on and fills the rod table.
 void initScene();

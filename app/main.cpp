@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     glutSpecialFunc(specialKeys);
     // No callback for motion with a button held: such motion is not seen at all.
     glutPassiveMotionFunc(passiveMotion);
+    // One more, the menu status, is registered by createWindow's installMenuMend where
+    // freeglut's menu needs mending (app/window_system_x11.cpp).
 
     initScene();
     glutMainLoop();

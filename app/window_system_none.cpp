@@ -2,5 +2,8 @@
 // more than GLUT gives it.
 #include "app/app.h"
 
-// Nothing to adapt.
-void adaptToWindowSystem() {}
+// The window system takes its class from the program's file name.
+void setWindowClass() {}
+
+// The GLUT here reads the menu's pointer positions as it should.
+void installMenuMend() {}

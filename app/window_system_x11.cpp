@@ -1,7 +1,7 @@
 // The program's window under the X Window System: its WM_CLASS, and the mend that keeps
 // freeglut's pop-up menu choosing the entry under the pointer wherever the window sits.
 // The only file that calls Xlib; built only where GLUT runs on X11. createWindow calls
-// adaptToWindowSystem once, right after the window exists.
+// setWindowClass and installMenuMend once, right after the window exists.
 //
 // Why the mend: while the menu is open, freeglut finds the entry under a button event on
 // the program's window by subtracting the menu's place on the screen from the event's place
@@ -86,19 +86,18 @@ int XNextEvent(Display* dpy, XEvent* event) {
 }
 
 // Follows the pop-up menu opening and closing.
-static void menuStatus(int status, int, int) {
+static void followMenuStatus(int status, int, int) {
     menuInUse = status == GLUT_MENU_IN_USE;
     if (menuInUse) {
         menuButton = lastPressButton;
     }
 }
 
-// Names the window's class for desktops (launchers, task bars) and turns the menu mend on
-// where freeglut needs it.
-void adaptToWindowSystem() {
+// Names the window's class for desktops (launchers, task bars).
+void setWindowClass() {
     Display* dpy = glXGetCurrentDisplay();
     const Window window = glXGetCurrentDrawable();
-    if (dpy == nullptr || window == 0 || programWindow != 0) {
+    if (dpy == nullptr || window == 0) {
         return;
     }
     // freeglut maps the window inside glutCreateWindow and sets no class: this is the
@@ -108,10 +107,14 @@ void adaptToWindowSystem() {
     XClassHint classHint{instanceName, className};
     XSetClassHint(dpy, window, &classHint);
     XFlush(dpy);
+}
 
+// Turns the menu mend on for the current window where freeglut misreads the menu.
+void installMenuMend() {
+    const Window window = glXGetCurrentDrawable();
     const int version = glutGet(GLUT_VERSION);
-    if (version > 0 && version <= LAST_MISREADING_FREEGLUT) {
-        glutMenuStatusFunc(menuStatus);
+    if (window != 0 && programWindow == 0 && version > 0 && version <= LAST_MISREADING_FREEGLUT) {
+        glutMenuStatusFunc(followMenuStatus);
         programWindow = window;
     }
 }
