@@ -25,9 +25,21 @@ from Xlib import X, display, error
 from Xlib.ext import xtest
 from Xlib.protocol import event
 
-TITLE = "KORVANTE : ORLEMAZ"
-MENU_TITLE = "freeglut menu"  # freeglut's own window for the pop-up menu
-MENU_ENTRIES = 4  # MOVER MODELO, MOVER BARRAS, PONER/QUITAR BOLA, Salir
+
+
+def read_facts():
+    """The table of window facts that the end-to-end tests read too."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "window_facts.txt")
+    with open(path) as table:
+        return dict(line.rstrip("\n").split("=", 1) for line in table
+                    if line[:1].isupper() and "=" in line)
+
+
+FACTS = read_facts()
+TITLE = FACTS["WINDOW_TITLE"]
+MENU_TITLE = FACTS["MENU_TITLE"]  # freeglut's own window for the pop-up menu
+MENU_ENTRIES = int(FACTS["MENU_ENTRIES"])  # MOVER MODELO, MOVER BARRAS, PONER/QUITAR BOLA, Salir
+MENU_BORDER = int(FACTS["MENU_BORDER"])
 MOVE_MODEL, MOVE_RODS, TOGGLE_BALL, QUIT = range(MENU_ENTRIES)
 WAIT = 20.0  # seconds; the longest any single wait lasts
 
@@ -170,7 +182,7 @@ def choose_menu_entry(connection, window, index):
         return False
     left, top, width, height = geometry(connection, menu)
     x = left + width // 2
-    y = top + height * (2 * index + 1) // (2 * MENU_ENTRIES)
+    y = top + MENU_BORDER + (height - 2 * MENU_BORDER) * (2 * index + 1) // (2 * MENU_ENTRIES)
     # A motion inside the entry lights it; the release then chooses it.
     move_pointer(connection, x - 1, y)
     move_pointer(connection, x, y)

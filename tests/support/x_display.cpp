@@ -1,0 +1,173 @@
+// The virtual X server the end-to-end tests run on: waiting with deadlines, finding windows
+// and their places, the window placements the tests try, and the window manager some runs
+// start. Used by the rest of tests/support/ and by the end-to-end tests.
+#include "support/x_display.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xproto.h>
+#include <X11/Xutil.h>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() >= deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+int runCommand(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+// Windows come and go while the tests look at them (the menu, a program that has just
+// quit): a request about a window that is gone fails quietly. Any other error fails the
+// test that made it.
+static int reportXError(Display* dpy, XErrorEvent* error) {
+    const bool vanished = error->error_code == BadWindow || error->error_code == BadDrawable ||
+                          (error->error_code == BadMatch && error->request_code == X_GetImage);
+    if (!vanished) {
+        char text[256] = "";
+        XGetErrorText(dpy, error->error_code, text, sizeof text);
+        ADD_FAILURE() << "X error " << text << " (request " << int(error->request_code) << ")";
+    }
+    return 0;
+}
+
+Display* openTestDisplay() {
+    Display* dpy = nullptr;
+    // Xvfb resets when its last client leaves, as the previous program and its test did a
+    // moment ago, and refuses connections while it does.
+    waitFor([&] { return (dpy = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(5));
+    XSetErrorHandler(reportXError);
+    return dpy;
+}
+
+Window findWindowByName(Display* dpy, const std::string& title) {
+    std::function<Window(Window)> search = [&](Window w) -> Window {
+        char* name = nullptr;
+        if (XFetchName(dpy, w, &name) != 0 && name != nullptr) {
+            const bool match = title == name;
+            XFree(name);
+            XWindowAttributes attributes{};
+            if (match && XGetWindowAttributes(dpy, w, &attributes) != 0 &&
+                attributes.map_state == IsViewable) {
+                return w;
+            }
+        }
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        Window result = 0;
+        if (XQueryTree(dpy, w, &root, &parent, &children, &count) != 0) {
+            for (unsigned int i = 0; i < count && result == 0; i++) {
+                result = search(children[i]);
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+        }
+        return result;
+    };
+    return search(DefaultRootWindow(dpy));
+}
+
+Rect screenRect(Display* dpy, Window window) {
+    XWindowAttributes attributes{};
+    Rect rect{0, 0, 0, 0};
+    Window child = 0;
+    if (XGetWindowAttributes(dpy, window, &attributes) != 0 &&
+        XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &rect.x, &rect.y,
+                              &child) != 0) {
+        rect.width = attributes.width;
+        rect.height = attributes.height;
+    }
+    return rect;
+}
+
+// Whether a window manager that follows the desktop conventions runs on the display: the
+// root names a window that names itself back. A manager that has gone leaves the root's
+// property behind, naming a window that no longer exists.
+static bool windowManagerRuns(Display* dpy) {
+    const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+    const auto checkWindowOf = [&](Window window) -> Window {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        Window named = 0;
+        if (XGetWindowProperty(dpy, window, check, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                               &after, &data) == Success &&
+            count == 1 && format == 32) {
+            named = *reinterpret_cast<Window*>(data);
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return named;
+    };
+    const Window named = checkWindowOf(DefaultRootWindow(dpy));
+    return named != 0 && checkWindowOf(named) == named;
+}
+
+// The manager this process started, if any.
+static pid_t managerPid = -1;
+
+// Ends the manager with the test process, and waits until it has gone, so that the next
+// test process starts one of its own.
+static void stopWindowManager() {
+    if (managerPid > 0) {
+        kill(managerPid, SIGTERM);
+        waitpid(managerPid, nullptr, 0);
+    }
+}
+
+const WindowPlacement WINDOW_PLACEMENTS[3] = {
+    {"AsOpened", -1, -1, 680, 480},
+    {"MovedTo150x100", 150, 100, 680, 480},
+    {"ResizedTo900x700", -1, -1, 900, 700},
+};
+
+bool underWindowManager() {
+    static const bool managed = [] {
+        const char* manager = std::getenv("ORLEMAZ_WINDOW_MANAGER");
+        if (manager == nullptr || *manager == '\0') {
+            return false;
+        }
+        Display* dpy = XOpenDisplay(nullptr);
+        if (dpy == nullptr) {
+            return false;
+        }
+        if (!windowManagerRuns(dpy)) {
+            const pid_t parent = getpid();
+            managerPid = fork();
+            if (managerPid == 0) {
+                // The manager ends with the test process; its chatter stays out of the log.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
+                if (getppid() != parent) {
+                    _exit(127);
+                }
+                const int devNull = open("/dev/null", O_WRONLY);
+                dup2(devNull, STDOUT_FILENO);
+                dup2(devNull, STDERR_FILENO);
+                execlp(manager, manager, static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            std::atexit(stopWindowManager);
+            waitFor([&] { return windowManagerRuns(dpy); });
+        }
+        const bool runs = windowManagerRuns(dpy);
+        XCloseDisplay(dpy);
+        return runs;
+    }();
+    return managed;
+}
