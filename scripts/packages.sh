@@ -1,5 +1,5 @@
-# Sourced by scripts/run, scripts/test, scripts/bench and scripts/fps: the Debian packages
-# each needs, and two helpers.
+# Sourced by scripts/run, scripts/test, scripts/bench, scripts/fps, scripts/build-windows and
+# scripts/build-web: the Debian packages each needs, and two helpers.
 
 # Installs the Debian packages named in the arguments that are not installed yet (as root,
 # or through sudo where present).
@@ -54,3 +54,10 @@ BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-ut
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make debian-archive-keyring)
 # What running the Windows build under wine on a virtual X server needs.
 WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils)
+# What the browser build needs: Emscripten (it brings its own GLUT), Debian's node for its
+# JavaScript tools, and python3 to serve the page.
+WEB_BUILD_PACKAGES=(emscripten nodejs cmake make python3)
+# What the browser check needs besides: Chromium to drive headlessly, and the native build
+# and a virtual X server for Mesa's side of the selection comparison. (npm, for the check's
+# DevTools client, is installed apart: a node from elsewhere brings its own.)
+WEB_CHECK_PACKAGES=(chromium xvfb xauth "${BUILD_PACKAGES[@]}")

@@ -32,11 +32,14 @@ EM_JS(void, webglSetUp, (), {
         return s;
     }
     var program = gl.createProgram();
-    gl.attachShader(program, shader(gl.VERTEX_SHADER,
-        'attribute vec4 position; attribute vec4 colour; varying vec4 v;' +
-        'void main() { gl_Position = position; v = colour; }'));
-    gl.attachShader(program, shader(gl.FRAGMENT_SHADER,
-        'precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }'));
+    gl.attachShader(
+        program,
+        shader(gl.VERTEX_SHADER, 'attribute vec4 position; attribute vec4 colour; varying vec4 v;' +
+                                     'void main() { gl_Position = position; v = colour; }'));
+    gl.attachShader(
+        program,
+        shader(gl.FRAGMENT_SHADER,
+               'precision mediump float; varying vec4 v; void main() { gl_FragColor = v; }'));
     gl.bindAttribLocation(program, 0, 'position');
     gl.bindAttribLocation(program, 1, 'colour');
     gl.linkProgram(program);
@@ -55,8 +58,14 @@ EM_JS(void, webglDraw, (const float* data, int count, bool lines, bool cull, boo
     var gl = Module['ctx'];
     gl.bufferData(gl.ARRAY_BUFFER, HEAPF32.subarray(data >> 2, (data >> 2) + count * 8),
                   gl.STREAM_DRAW);
-    if (cull) gl.enable(gl.CULL_FACE); else gl.disable(gl.CULL_FACE);
-    if (depth) gl.enable(gl.DEPTH_TEST); else gl.disable(gl.DEPTH_TEST);
+    if (cull)
+        gl.enable(gl.CULL_FACE);
+    else
+        gl.disable(gl.CULL_FACE);
+    if (depth)
+        gl.enable(gl.DEPTH_TEST);
+    else
+        gl.disable(gl.DEPTH_TEST);
     gl.drawArrays(lines ? gl.LINES : gl.TRIANGLES, 0, count);
 });
 
@@ -124,7 +133,9 @@ static struct GlState {
     GlState() {
         for (int i = 0; i < LIGHT_COUNT; i++) {
             const float diffuse = i == 0 ? 1.0f : 0.0f;
-            lights[i] = {false, {0.0f, 0.0f, 0.0f, 1.0f}, {diffuse, diffuse, diffuse, 1.0f},
+            lights[i] = {false,
+                         {0.0f, 0.0f, 0.0f, 1.0f},
+                         {diffuse, diffuse, diffuse, 1.0f},
                          {0.0f, 0.0f, 1.0f, 0.0f}};
         }
     }
@@ -160,8 +171,8 @@ static Matrix multiply(const Matrix& a, const Matrix& b) {
 // m * (x, y, z, w).
 static void transform(const Matrix& m, const float in[4], float out[4]) {
     for (int row = 0; row < 4; row++) {
-        out[row] = m.m[row] * in[0] + m.m[4 + row] * in[1] + m.m[8 + row] * in[2] +
-                   m.m[12 + row] * in[3];
+        out[row] =
+            m.m[row] * in[0] + m.m[4 + row] * in[1] + m.m[8 + row] * in[2] + m.m[12 + row] * in[3];
     }
 }
 
@@ -472,8 +483,8 @@ void glPushMatrix() {
         return;
     }
     std::vector<Matrix>& stack = gl.matrixMode == GL_PROJECTION ? gl.projection : gl.modelview;
-    const size_t depth = gl.matrixMode == GL_PROJECTION ? PROJECTION_STACK_DEPTH
-                                                        : MODELVIEW_STACK_DEPTH;
+    const size_t depth =
+        gl.matrixMode == GL_PROJECTION ? PROJECTION_STACK_DEPTH : MODELVIEW_STACK_DEPTH;
     if (stack.size() == depth) {
         unsupportedGl("a glPushMatrix beyond the stack's depth");
     }
@@ -657,9 +668,9 @@ static void lightVertex(const float n[3], float out[4]) {
         if (l.position[3] != 0.0f) {
             unsupportedGl("a positional light");
         }
-        const float length = std::sqrt(l.position[0] * l.position[0] +
-                                       l.position[1] * l.position[1] +
-                                       l.position[2] * l.position[2]);
+        const float length =
+            std::sqrt(l.position[0] * l.position[0] + l.position[1] * l.position[1] +
+                      l.position[2] * l.position[2]);
         float diffuse = 0.0f;
         if (length > 0.0f) {
             diffuse = (n[0] * l.position[0] + n[1] * l.position[1] + n[2] * l.position[2]) / length;

@@ -6,7 +6,7 @@
 // canvas and the character the key typed (event.key), and when the program exits its
 // frames and input stop and the page is told (Module.onProgramEnd).
 mergeInto(LibraryManager.library, {
-  $WebGlut__deps: ['$callUserCallback', '$GL'], // GL: GLUT's window makes its WebGL context through it
+  $WebGlut__deps: ['$callUserCallback'],
   $WebGlut: {
     mouse: 0, passive: 0, keyboard: 0, special: 0, // the program's callbacks
     menus: [null], // menu n: {callback, entries: [{label, value}]}; 0 is no menu
@@ -190,6 +190,10 @@ mergeInto(LibraryManager.library, {
   },
   // exit() reaches quit_ whether or not the runtime shuts down; the program ends there.
   $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status); webGlutQuit(status, toThrow); };',
+
+  // The toolchain's glutCreateWindow makes its WebGL context through GL only when the
+  // program calls a WebGL function itself; the web layer draws from JavaScript instead.
+  glutCreateWindow__deps: ['$Browser', '$GL'],
 
   glutMouseFunc__deps: ['$WebGlut'],
   glutMouseFunc: function(callback) {

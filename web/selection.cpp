@@ -225,8 +225,15 @@ void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& 
     if (count < 3) {
         return;
     }
-    // The clipped polygon goes on as a fan; each of its triangles is culled on its own,
-    // and one with no area counts as facing neither way, so it is dropped when culling.
+    // A triangle wholly in front of the eye is culled by its own winding on the screen;
+    // one with no area faces neither way and is dropped too.
+    const bool inFront = a.w > 0.0f && b.w > 0.0f && c.w > 0.0f;
+    if (rasterState().cullFace && inFront &&
+        !(windingArea(toWindow(a), toWindow(b), toWindow(c)) > 0.0f)) {
+        return;
+    }
+    // The clipped polygon goes on as a fan. Where the triangle reached behind the eye its
+    // winding is only known after clipping, so each triangle of the fan is culled then.
     WindowVertex window[MAX_CLIPPED];
     for (int i = 0; i < count; i++) {
         window[i] = toWindow(polygon[i]);
@@ -235,7 +242,7 @@ void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& 
         const WindowVertex& v0 = window[i - 1];
         const WindowVertex& v1 = window[i];
         const WindowVertex& v2 = window[0];
-        if (rasterState().cullFace && !(windingArea(v0, v1, v2) > 0.0f)) {
+        if (rasterState().cullFace && !inFront && !(windingArea(v0, v1, v2) > 0.0f)) {
             continue;
         }
         updateHit(v0.z);

@@ -22,8 +22,8 @@ struct GridView {
 };
 
 static const GridView VIEWS[] = {
-    {16.0f, 0.0f, 0.0f, 400.0f, 0, 0, 0.0f, 0.0f, 0},        // the view at start-up
-    {40.0f, 35.0f, 0.0f, 300.0f, 0, 0, 35.0f, 4.0f, 1},      // turned, rods turned, ball on
+    {16.0f, 0.0f, 0.0f, 400.0f, 0, 0, 0.0f, 0.0f, 0},         // the view at start-up
+    {40.0f, 35.0f, 0.0f, 300.0f, 0, 0, 35.0f, 4.0f, 1},       // turned, rods turned, ball on
     {-10.0f, -60.0f, 15.0f, 220.0f, 5, -3, 100.0f, -6.0f, 1}, // from below, rolled, panned
 };
 
