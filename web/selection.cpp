@@ -7,6 +7,7 @@
 
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <vector>
 
 static struct SelectionState {

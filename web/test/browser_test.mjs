@@ -254,7 +254,7 @@ const p = await openPage();
 current = p;
 
 await check('loads without errors and draws the first picture', async () => {
-  await waitFor(async () => (await p.status()).includes('en marcha'), 'the program to start');
+  await waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
   await waitFor(async () => (await p.pixel(pitchCentre)).some((c) => c > 40), 'the table');
   const [r, g, b] = await p.pixel(pitchCentre);
   expect(Math.abs(r - g) < 30 && Math.abs(g - b) < 30, `the pitch is grey, not ${[r, g, b]}`);
@@ -405,7 +405,7 @@ await check('Escape ends the program: no more frames or input, the page says so'
 
 await check('"Salir" ends the program', async () => {
   const q = await openPage();
-  await waitFor(async () => (await q.status()).includes('en marcha'), 'the program to start');
+  await waitFor(async () => (await q.status()).includes('is running'), 'the program to start');
   await chooseByClicks(q, floorPoint, 'Salir');
   await waitFor(async () => (await q.status()).includes('ended'), 'the page to say it ended');
   expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
