@@ -1,6 +1,5 @@
-# Sourced by scripts/run, scripts/test, scripts/bench, scripts/fps, scripts/package and
-# scripts/build-windows: the Debian packages
-# each needs, and two helpers.
+# Sourced by scripts/run, scripts/test, scripts/bench, scripts/fps, scripts/package,
+# scripts/build-windows and scripts/build-web: the Debian packages each needs, and two helpers.
 
 # Installs the Debian packages named in the arguments that are not installed yet (as root,
 # or through sudo where present).
@@ -64,3 +63,10 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # server with scripts/window_session.py to run the installed program.
 PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db groff-base xvfb xauth
     python3 python3-xlib)
+# What the browser build needs: Emscripten (it brings its own GLUT), Debian's node for its
+# JavaScript tools, and python3 to serve the page.
+WEB_BUILD_PACKAGES=(emscripten nodejs cmake make python3)
+# What the browser check needs besides: Chromium to drive headlessly, and the native build
+# and a virtual X server for Mesa's side of the selection comparison. (npm, for the check's
+# DevTools client, is installed apart: a node from elsewhere brings its own.)
+WEB_CHECK_PACKAGES=(chromium xvfb xauth "${BUILD_PACKAGES[@]}")
