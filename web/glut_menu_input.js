@@ -1,22 +1,31 @@
-// GLUT's pop-up menu, mouse, keyboard and exit for the browser. The toolchain's GLUT has no
-// menus at all, reports passive motion at the previous position rather than the current
-// one, hands the right button to the mouse callback even when a menu is attached to it,
-// and reads keys as if from a US keyboard. These calls replace its own: the menu is a list
-// of page elements opened at the pointer, the callbacks get the pointer's position in the
-// canvas and the character the key typed (event.key), and when the program exits its
-// frames and input stop and the page is told (Module.onProgramEnd).
+// GLUT's window size, pop-up menu, mouse, touch, keyboard and exit for the browser. The
+// toolchain's GLUT has no menus at all, reports passive motion at the previous position
+// rather than the current one, hands the right button to the mouse callback even when a
+// menu is attached to it, reads keys as if from a US keyboard, turns every touch into a
+// left press, and calls reshape once, at the size the program asked for. These calls
+// replace its own: the drawing buffer follows the canvas's size on the page and reshape
+// follows the buffer; the menu is a list of page elements opened at the pointer; the
+// callbacks get the pointer's position in the canvas and the character the key typed
+// (event.key), from the keyboard or from the page's buttons with a data-key; a finger taps,
+// drags and long-presses; and when the program exits its frames and input stop and the
+// page is told (Module.onProgramEnd).
 mergeInto(LibraryManager.library, {
-  $WebGlut__deps: ['$callUserCallback'],
+  $WebGlut__deps: ['$callUserCallback', '$GLUT'],
   $WebGlut: {
     mouse: 0, passive: 0, keyboard: 0, special: 0, // the program's callbacks
     menus: [null], // menu n: {callback, entries: [{label, value}]}; 0 is no menu
     currentMenu: 0,
     attached: {}, // GLUT button -> menu
-    open: null, // the open menu: {element, menu, press: {x, y} or null while waiting}
+    open: null, // the open menu: {element, menu, press: {x, y, slop} or null while waiting}
     pressed: {}, // GLUT buttons pressed on the canvas and not released yet
-    x: 0, y: 0, // pointer in canvas pixels
+    x: 0, y: 0, // the program's pointer in canvas pixels, as its callbacks last had it
+    mouseAt: null, // the mouse's last place in canvas pixels, wherever it was: {x, y}
+    fx: 0, fy: 0, // the same while a finger drags it, with the fraction left over
+    moved: false, // whether the passive motion callback has had a position yet
+    finger: null, // the finger on the canvas: {id, startX, startY, lastX, lastY, dragging, timer}
     ended: false,
     installed: false,
+    shaped: false, // whether reshape has had the buffer's size yet
 
     // GLUT's special key codes for the named keys of event.key, and the characters GLUT
     // sends for the named keys that type one.
@@ -24,22 +33,114 @@ mergeInto(LibraryManager.library, {
               F11: 11, F12: 12, ArrowLeft: 100, ArrowUp: 101, ArrowRight: 102,
               ArrowDown: 103, PageUp: 104, PageDown: 105, Home: 106, End: 107, Insert: 108},
     TYPED: {Escape: 27, Enter: 13, Backspace: 8, Tab: 9, Delete: 127},
+    LEFT: 0, RIGHT: 2, // GLUT buttons, numbered as DOM mouse buttons are
+    LONG_PRESS_MS: 500, // a finger held this long without moving is the right button
+    SLOP: 10, // CSS pixels a finger may wander and still tap or long-press
+    CLICK_SLOP: 2, // CSS pixels a mouse may wander and still click
+    MAX_PIXEL_RATIO: 2, // buffer pixels per CSS pixel at most; beyond it costs more than it shows
 
     call: function(run) {
       if (!WebGlut.ended) callUserCallback(run);
     },
 
-    // Where a mouse event falls on the canvas, in the canvas's own pixels.
-    position: function(event) {
+    // Canvas pixels per CSS pixel across and down, and the canvas's place on the page.
+    scale: function() {
       var canvas = Module['canvas'];
       var rect = canvas.getBoundingClientRect();
-      WebGlut.x = Math.floor((event.clientX - rect.left) * canvas.width / rect.width);
-      WebGlut.y = Math.floor((event.clientY - rect.top) * canvas.height / rect.height);
+      return {rect: rect, x: canvas.width / rect.width, y: canvas.height / rect.height};
     },
 
-    // The GLUT button of a DOM mouse button: left 0, middle 1, right 2.
-    button: function(event) {
-      return event.button;
+    // Where an event falls on the canvas, in the canvas's own pixels.
+    canvasPoint: function(event) {
+      var s = WebGlut.scale();
+      return {x: Math.floor((event.clientX - s.rect.left) * s.x),
+              y: Math.floor((event.clientY - s.rect.top) * s.y)};
+    },
+
+    // Sizes the drawing buffer to the canvas's CSS size times the pixel ratio and hands
+    // the new size to reshape, then draws at once: a resized buffer is blank until drawn.
+    fit: function(draw) {
+      if (WebGlut.ended) return; // the last picture stays, scaled, once the program ends
+      var canvas = Module['canvas'];
+      var rect = canvas.getBoundingClientRect();
+      var ratio = Math.min(window.devicePixelRatio || 1, WebGlut.MAX_PIXEL_RATIO);
+      var width = Math.max(1, Math.round(rect.width * ratio));
+      var height = Math.max(1, Math.round(rect.height * ratio));
+      if (WebGlut.shaped && width == canvas.width && height == canvas.height) return;
+      WebGlut.shaped = true;
+      canvas.width = width;
+      canvas.height = height;
+      WebGlut.call(function() {
+        if (GLUT.reshapeFunc) {{{ makeDynCall('vii', 'GLUT.reshapeFunc') }}}(width, height);
+        if (draw && GLUT.displayFunc) {{{ makeDynCall('v', 'GLUT.displayFunc') }}}();
+      });
+    },
+
+    // Where a mouse event falls on the canvas, or null if the mouse has not moved off the
+    // canvas pixel it was last seen on (the browser sends moves without displacement, X
+    // does not).
+    mouseMove: function(event) {
+      var point = WebGlut.canvasPoint(event), last = WebGlut.mouseAt;
+      WebGlut.mouseAt = point;
+      return last && last.x == point.x && last.y == point.y ? null : point;
+    },
+
+    // Moves the program's pointer; motion is passive while no button the page saw pressed
+    // is held (the buttons a mouse event reports can stay held after a menu's release).
+    moveTo: function(x, y) {
+      WebGlut.x = x;
+      WebGlut.y = y;
+      if (Object.keys(WebGlut.pressed).length == 0 && WebGlut.passive) {
+        WebGlut.moved = true;
+        WebGlut.call(function() {
+          {{{ makeDynCall('vii', 'WebGlut.passive') }}}(x, y);
+        });
+      }
+    },
+
+    // A button goes down at canvas point (x, y): the menu attached to it opens at the
+    // page point `at`, or the mouse callback hears of it.
+    press: function(button, x, y, at) {
+      if (WebGlut.attached[button]) {
+        WebGlut.openMenu(WebGlut.attached[button], at);
+        return;
+      }
+      WebGlut.pressed[button] = true;
+      WebGlut.mouseCall(button, 0, x, y);
+    },
+
+    // A button pressed on the canvas comes up at canvas point (x, y).
+    release: function(button, x, y) {
+      if (!WebGlut.pressed[button]) return;
+      delete WebGlut.pressed[button];
+      WebGlut.mouseCall(button, 1, x, y);
+    },
+
+    mouseCall: function(button, state, x, y) {
+      if (!WebGlut.mouse) return;
+      WebGlut.call(function() {
+        {{{ makeDynCall('viiii', 'WebGlut.mouse') }}}(button, state, x, y);
+      });
+    },
+
+    // One press of the key whose DOM key value is `key`; false if the program has no use
+    // for it. The keyboard and the page's on-screen keys both come here.
+    pressKey: function(key) {
+      var special = WebGlut.SPECIAL[key];
+      var typed = key.length == 1 ? key.charCodeAt(0) : WebGlut.TYPED[key];
+      if (special !== undefined && WebGlut.special) {
+        WebGlut.call(function() {
+          {{{ makeDynCall('viii', 'WebGlut.special') }}}(special, WebGlut.x, WebGlut.y);
+        });
+        return true;
+      }
+      if (typed !== undefined && typed < 256 && WebGlut.keyboard) {
+        WebGlut.call(function() {
+          {{{ makeDynCall('viii', 'WebGlut.keyboard') }}}(typed, WebGlut.x, WebGlut.y);
+        });
+        return true;
+      }
+      return false;
     },
 
     install: function() {
@@ -50,73 +151,138 @@ mergeInto(LibraryManager.library, {
       canvas.addEventListener('mousedown', function(event) {
         canvas.focus();
         if (WebGlut.ended || WebGlut.open) return;
-        WebGlut.position(event);
-        var button = WebGlut.button(event);
-        if (WebGlut.attached[button]) {
-          event.preventDefault();
-          WebGlut.openMenu(WebGlut.attached[button], event);
-          return;
-        }
-        WebGlut.pressed[button] = true;
-        if (WebGlut.mouse) {
-          WebGlut.call(function() {
-            {{{ makeDynCall('viiii', 'WebGlut.mouse') }}}(button, 0, WebGlut.x, WebGlut.y);
-          });
-        }
+        var point = WebGlut.mouseAt = WebGlut.canvasPoint(event);
+        WebGlut.x = point.x;
+        WebGlut.y = point.y;
+        if (WebGlut.attached[event.button]) event.preventDefault();
+        WebGlut.press(event.button, point.x, point.y, event);
       });
       // A release goes to the canvas that saw the press, wherever the pointer is then.
       window.addEventListener('mouseup', function(event) {
-        var button = WebGlut.button(event);
-        if (WebGlut.ended || !WebGlut.pressed[button]) return;
-        delete WebGlut.pressed[button];
-        WebGlut.position(event);
-        if (WebGlut.mouse) {
-          WebGlut.call(function() {
-            {{{ makeDynCall('viiii', 'WebGlut.mouse') }}}(button, 1, WebGlut.x, WebGlut.y);
-          });
-        }
+        if (WebGlut.ended || !WebGlut.pressed[event.button]) return;
+        var point = WebGlut.mouseAt = WebGlut.canvasPoint(event);
+        WebGlut.x = point.x;
+        WebGlut.y = point.y;
+        WebGlut.release(event.button, point.x, point.y);
       });
-      // Only motion with no button held is passive; motion with one held is not reported.
       canvas.addEventListener('mousemove', function(event) {
-        if (WebGlut.ended || WebGlut.open) return;
-        WebGlut.position(event);
-        if (event.buttons == 0 && WebGlut.passive) {
-          WebGlut.call(function() {
-            {{{ makeDynCall('vii', 'WebGlut.passive') }}}(WebGlut.x, WebGlut.y);
-          });
-        }
+        var point = WebGlut.mouseMove(event);
+        if (point && !WebGlut.ended && !WebGlut.open) WebGlut.moveTo(point.x, point.y);
       });
       canvas.addEventListener('keydown', function(event) {
-        if (WebGlut.ended) return;
-        var key = event.key;
-        var special = WebGlut.SPECIAL[key];
-        var typed = key.length == 1 ? key.charCodeAt(0) : WebGlut.TYPED[key];
-        if (special !== undefined && WebGlut.special) {
-          event.preventDefault();
-          WebGlut.call(function() {
-            {{{ makeDynCall('viii', 'WebGlut.special') }}}(special, WebGlut.x, WebGlut.y);
-          });
-        } else if (typed !== undefined && typed < 256 && WebGlut.keyboard) {
-          event.preventDefault();
-          WebGlut.call(function() {
-            {{{ makeDynCall('viii', 'WebGlut.keyboard') }}}(typed, WebGlut.x, WebGlut.y);
-          });
-        }
+        if (!WebGlut.ended && WebGlut.pressKey(event.key)) event.preventDefault();
       });
-      window.addEventListener('mousemove', function(event) { WebGlut.trackMenu(event, false); });
+      Array.prototype.forEach.call(document.querySelectorAll('button[data-key]'), function(button) {
+        button.addEventListener('click', function(event) {
+          if (WebGlut.ended) return;
+          WebGlut.pressKey(button.getAttribute('data-key'));
+          // A tap or click leaves the keyboard with the canvas; a key press on the button keeps
+          // the focus where it is.
+          if (event.detail > 0) canvas.focus({preventScroll: true});
+        });
+      });
+      WebGlut.installTouch(canvas);
+      window.addEventListener('mousemove', function(event) {
+        if (event.target != canvas) WebGlut.mouseMove(event);
+        WebGlut.trackMenu(event, false);
+      });
       window.addEventListener('mousedown', function(event) { WebGlut.trackMenu(event, false); }, true);
       window.addEventListener('mouseup', function(event) { WebGlut.trackMenu(event, true); }, true);
     },
 
-    // Shows menu n with its corner just below and right of the pointer.
-    openMenu: function(n, event) {
+    // A finger: a tap is a left click where it touched; a drag moves the program's pointer
+    // by the finger's displacement, wherever the finger went down, so that nothing bound
+    // to the pointer jumps; a long press is the right button. Cancelling the pointer-down
+    // keeps the browser from adding mouse events of its own after the touch.
+    installTouch: function(canvas) {
+      var isFinger = function(event) {
+        return event.pointerType == 'touch' && WebGlut.finger && WebGlut.finger.id == event.pointerId;
+      };
+      canvas.addEventListener('pointerdown', function(event) {
+        if (event.pointerType != 'touch') return;
+        event.preventDefault();
+        if (WebGlut.ended || WebGlut.open || WebGlut.finger) return;
+        canvas.focus({preventScroll: true});
+        // The program's pointer appears where a finger first touches, as a pointer entering
+        // a window does; from then on only drags move it.
+        if (!WebGlut.moved) {
+          var point = WebGlut.canvasPoint(event);
+          WebGlut.moveTo(point.x, point.y);
+        }
+        WebGlut.fx = WebGlut.x;
+        WebGlut.fy = WebGlut.y;
+        WebGlut.finger = {id: event.pointerId, startX: event.clientX, startY: event.clientY,
+                          lastX: event.clientX, lastY: event.clientY, dragging: false,
+                          timer: setTimeout(WebGlut.longPress, WebGlut.LONG_PRESS_MS)};
+      });
+      canvas.addEventListener('pointermove', function(event) {
+        if (!isFinger(event)) return;
+        var finger = WebGlut.finger;
+        if (!finger.dragging && Math.hypot(event.clientX - finger.startX,
+                                           event.clientY - finger.startY) > WebGlut.SLOP) {
+          finger.dragging = true;
+          clearTimeout(finger.timer);
+        }
+        if (!finger.dragging || WebGlut.ended) return;
+        var s = WebGlut.scale();
+        WebGlut.fx += (event.clientX - finger.lastX) * s.x;
+        WebGlut.fy += (event.clientY - finger.lastY) * s.y;
+        finger.lastX = event.clientX;
+        finger.lastY = event.clientY;
+        var x = Math.round(WebGlut.fx), y = Math.round(WebGlut.fy);
+        if (x != WebGlut.x || y != WebGlut.y) WebGlut.moveTo(x, y);
+      });
+      canvas.addEventListener('pointerup', function(event) {
+        if (!isFinger(event)) return;
+        var finger = WebGlut.finger;
+        WebGlut.finger = null;
+        clearTimeout(finger.timer);
+        if (finger.dragging || WebGlut.ended) return;
+        var at = {clientX: finger.startX, clientY: finger.startY, slop: WebGlut.SLOP};
+        var point = WebGlut.canvasPoint(at);
+        WebGlut.press(WebGlut.LEFT, point.x, point.y, at);
+        WebGlut.release(WebGlut.LEFT, point.x, point.y);
+      });
+      canvas.addEventListener('pointercancel', function(event) {
+        if (!isFinger(event)) return;
+        clearTimeout(WebGlut.finger.timer);
+        WebGlut.finger = null;
+      });
+      // While the menu is open a finger chooses or closes it, and no mouse events follow.
+      window.addEventListener('pointermove', function(event) {
+        if (event.pointerType == 'touch') WebGlut.trackMenu(event, false);
+      });
+      window.addEventListener('pointerdown', function(event) {
+        if (event.pointerType != 'touch' || !WebGlut.open) return;
+        event.preventDefault();
+        WebGlut.trackMenu(event, false);
+      }, true);
+      window.addEventListener('pointerup', function(event) {
+        if (event.pointerType == 'touch') WebGlut.trackMenu(event, true);
+      }, true);
+    },
+
+    // The finger has stayed put: the right button goes down where it is and, with no menu
+    // on that button, comes up at once.
+    longPress: function() {
+      var finger = WebGlut.finger;
+      WebGlut.finger = null; // from here the finger belongs to the menu
+      if (WebGlut.ended) return;
+      var at = {clientX: finger.lastX, clientY: finger.lastY, slop: WebGlut.SLOP};
+      var point = WebGlut.canvasPoint(at);
+      WebGlut.press(WebGlut.RIGHT, point.x, point.y, at);
+      WebGlut.release(WebGlut.RIGHT, point.x, point.y);
+    },
+
+    // Shows menu n with its corner just below and right of the page point `at` (a mouse
+    // event, or a finger's place with its slop), kept on the screen, in the full-screen
+    // element when there is one.
+    openMenu: function(n, at) {
       var menu = WebGlut.menus[n];
       var element = document.createElement('div');
       element.className = 'glut-menu';
       element.setAttribute('role', 'menu');
-      element.style.position = 'absolute';
-      element.style.left = (event.pageX + 2) + 'px';
-      element.style.top = (event.pageY + 2) + 'px';
+      element.style.position = 'fixed';
       menu.entries.forEach(function(entry) {
         var item = document.createElement('div');
         item.className = 'glut-menu-entry';
@@ -125,11 +291,16 @@ mergeInto(LibraryManager.library, {
         item.glutValue = entry.value;
         element.appendChild(item);
       });
-      document.body.appendChild(element);
-      WebGlut.open = {element: element, menu: menu, press: {x: event.clientX, y: event.clientY}};
+      (document.fullscreenElement || document.webkitFullscreenElement || document.body).appendChild(element);
+      var width = element.offsetWidth, height = element.offsetHeight;
+      var right = document.documentElement.clientWidth, bottom = window.innerHeight;
+      element.style.left = Math.max(0, Math.min(at.clientX + 2, right - width)) + 'px';
+      element.style.top = Math.max(0, Math.min(at.clientY + 2, bottom - height)) + 'px';
+      WebGlut.open = {element: element, menu: menu,
+                      press: {x: at.clientX, y: at.clientY, slop: at.slop || WebGlut.CLICK_SLOP}};
     },
 
-    // The menu entry under a mouse event, or null.
+    // The menu entry under a pointer event, or null.
     entryAt: function(event) {
       var target = document.elementFromPoint(event.clientX, event.clientY);
       return target && target.parentNode === WebGlut.open.element ? target : null;
@@ -137,8 +308,8 @@ mergeInto(LibraryManager.library, {
 
     // While the menu is open: highlights the entry under the pointer; a release on an
     // entry chooses it, and a release elsewhere closes the menu, except the release of
-    // the press that opened it where it was pressed (a click), which leaves it open for
-    // a second click.
+    // the press that opened it where it was pressed (a click or a long press), which
+    // leaves it open for a second click or tap.
     trackMenu: function(event, release) {
       var open = WebGlut.open;
       if (!open) return;
@@ -146,7 +317,7 @@ mergeInto(LibraryManager.library, {
       Array.prototype.forEach.call(open.element.children, function(item) {
         item.classList.toggle('active', item === entry);
       });
-      if (event.type == 'mousedown') {
+      if (event.type == 'mousedown' || event.type == 'pointerdown') {
         event.preventDefault();
         event.stopPropagation();
         if (!entry) WebGlut.closeMenu(null);
@@ -158,8 +329,8 @@ mergeInto(LibraryManager.library, {
       open.press = null;
       if (entry) {
         WebGlut.closeMenu(entry.glutValue);
-      } else if (!(press && Math.abs(event.clientX - press.x) <= 2 &&
-                   Math.abs(event.clientY - press.y) <= 2)) {
+      } else if (!(press && Math.abs(event.clientX - press.x) <= press.slop &&
+                   Math.abs(event.clientY - press.y) <= press.slop)) {
         WebGlut.closeMenu(null);
       }
     },
@@ -190,6 +361,27 @@ mergeInto(LibraryManager.library, {
   },
   // exit() reaches quit_ whether or not the runtime shuts down; the program ends there.
   $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status); webGlutQuit(status, toThrow); };',
+
+  // The toolchain's glutInit turns every touch into mouse events of its own; input comes
+  // from WebGlut's listeners alone.
+  glutInit__deps: ['$GLUT'],
+  glutInit: function(argcp, argv) {
+    GLUT.initTime = Date.now();
+  },
+
+  // The toolchain's main loop calls reshape once, at the buffer's size when it starts;
+  // here the buffer follows the canvas's size on the page (the window's size, a turned
+  // phone, full screen, the page's zoom) and reshape follows the buffer.
+  glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay'],
+  glutMainLoop: function() {
+    WebGlut.fit(false);
+    if (typeof ResizeObserver != 'undefined') {
+      new ResizeObserver(function() { WebGlut.fit(true); }).observe(Module['canvas']);
+    }
+    window.addEventListener('resize', function() { WebGlut.fit(true); });
+    _glutPostRedisplay();
+    throw 'unwind';
+  },
 
   // The toolchain's glutCreateWindow makes its WebGL context through GL only when the
   // program calls a WebGL function itself; the web layer draws from JavaScript instead.

@@ -24,8 +24,10 @@ const rodX = (index) => 11 * index + 12;
 const BALL_START = [20, 23, 20];
 const START_VIEW = {tiltX: 16, rotY: 0, rotZ: 0, distance: 400, panX: 0, panY: 0};
 
-// Window pixel (top-left origin) of a model point under the program's projection and camera.
-function project(point, v = START_VIEW) {
+// Drawing-buffer pixel (top-left origin) of a model point under the program's projection
+// and camera, in a window of the given size.
+function project(point, v = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
+  const {width: WIDTH, height: HEIGHT} = size;
   const rad = (d) => (d * Math.PI) / 180;
   let [x, y, z] = point;
   [x, y] = [x * Math.cos(rad(v.rotZ)) - y * Math.sin(rad(v.rotZ)),
@@ -58,6 +60,7 @@ async function check(name, body) {
     console.log(`FAIL - ${name}: ${error.message}`);
     if (current) {
       await current.page.mouse.up({button: 'right'}).catch(() => {});
+      await current.page.touchscreen.touchEnd().catch(() => {});
       await current.page.evaluate(() => window.releaseFrames()).catch(() => {});
     }
   }
@@ -151,10 +154,12 @@ const browser = await puppeteer.launch({
          '--no-first-run', '--disable-quic', `--window-size=${WIDTH + 600},${HEIGHT + 300}`],
 });
 
-// Opens the page with frames that the test can hold back, and records its errors.
-async function openPage() {
+// Opens the page with frames that the test can hold back, and records its errors. Unless
+// told otherwise, the canvas's box is held at the native window's size, so that the
+// native program's numbers hold; `viewport` may ask for a phone.
+async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, pinned = true} = {}) {
   const page = await browser.newPage();
-  await page.setViewport({width: WIDTH + 600, height: HEIGHT + 300});
+  await page.setViewport(viewport);
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => {
@@ -173,13 +178,34 @@ async function openPage() {
       waiting.forEach((frame) => request(frame));
     };
   });
+  if (pinned) {
+    await page.evaluateOnNewDocument((width, height) => {
+      document.addEventListener('DOMContentLoaded', () => {
+        const style = document.createElement('style');
+        style.textContent = `#screen { flex: none !important; width: ${width}px !important; height: ${height}px !important; }`;
+        document.head.append(style);
+      });
+    }, WIDTH, HEIGHT);
+  }
   await page.goto(`${origin}/index.html`);
   const canvas = await page.$('#canvas');
-  const box = await canvas.boundingBox();
+  let box = null;
   const page_ = {
     page, errors, canvas,
-    // Page coordinates of a canvas pixel.
-    at: ([x, y]) => [box.x + x, box.y + y],
+    size: null, // the drawing buffer's {width, height}, as last measured
+    // Page coordinates of a drawing-buffer pixel: the buffer is the CSS size times the
+    // pixel ratio, at most 2.
+    at: ([x, y]) => [box.x + (x * box.width) / page_.size.width, box.y + (y * box.height) / page_.size.height],
+    // Reads the canvas's place and its buffer's size again, once the buffer follows the box.
+    measure: async () => {
+      await waitFor(() => canvas.evaluate((c) => {
+        const rect = c.getBoundingClientRect(), ratio = Math.min(devicePixelRatio, 2);
+        return c.width === Math.round(rect.width * ratio) && c.height === Math.round(rect.height * ratio);
+      }), 'the drawing buffer to follow the canvas');
+      box = await canvas.boundingBox();
+      page_.size = await canvas.evaluate((c) => ({width: c.width, height: c.height}));
+      return page_.size;
+    },
     consoleText: () => page.$eval('#console', (e) => e.textContent),
     status: () => page.$eval('#status', (e) => e.textContent),
     shot: () => canvas.screenshot(),
@@ -196,6 +222,8 @@ async function openPage() {
       throw new Error(`${error.message}; printed ${JSON.stringify(printed.slice(0, 200))}`);
     }
   };
+  box = await canvas.boundingBox();
+  page_.size = await canvas.evaluate((c) => ({width: c.width, height: c.height}));
   return page_;
 }
 
@@ -245,9 +273,42 @@ async function typeOnLayout(p, key, code) {
   }
 }
 
+// The picture changes after `there`, and `back` brings back the identical picture.
+async function expectRoundTrip(p, there, back) {
+  const start = await p.shot();
+  await there();
+  await waitFor(async () => !(await p.shot()).equals(start), 'the picture to change');
+  await back();
+  await waitFor(async () => (await p.shot()).equals(start), 'the first picture again');
+}
+
+// A finger's tap, drag and long press at drawing-buffer pixels, and a tap on an on-screen key.
+async function tap(p, point) {
+  await p.page.touchscreen.tap(...p.at(point));
+}
+// The first step leaves the few pixels a long press may wander at once.
+async function drag(p, from, [dx, dy], steps = 2) {
+  const [x, y] = p.at(from);
+  await p.page.touchscreen.touchStart(x, y);
+  for (let i = 1; i <= steps; i++) await p.page.touchscreen.touchMove(x + (dx * i) / steps, y + (dy * i) / steps);
+  await p.page.touchscreen.touchEnd();
+}
+async function longPress(p, point) {
+  await p.page.touchscreen.touchStart(...p.at(point));
+  await waitFor(() => menuOpen(p), 'the menu to open under a long press');
+  await p.page.touchscreen.touchEnd();
+}
+async function tapKey(p, key) {
+  const b = await (await p.page.$(`button[data-key="${key}"]`)).boundingBox();
+  await p.page.touchscreen.tap(b.x + b.width / 2, b.y + b.height / 2);
+}
+
 const pitchCentre = project([TABLE.length / 2, TABLE.legHeight + 1, TABLE.width / 2]);
-const floorPoint = project([TABLE.length / 2, 0, -250]); // beyond the far wall
-const rodPoint = (index) => project([rodX(index), ROD_AXIS_Y, 50]);
+const floorAt = (size) => project([TABLE.length / 2, 0, -250], START_VIEW, size); // beyond the far wall
+const floorPoint = floorAt();
+const rodPoint = (index, size) => project([rodX(index), ROD_AXIS_Y, 50], START_VIEW, size);
+const CAMERA_KEYS = [['ArrowLeft', 'ArrowRight'], ['ArrowUp', 'ArrowDown'], ['z', 'Z'], ['+', '-']];
+const BANNER = '\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n';
 const figures = {};
 
 const p = await openPage();
@@ -266,25 +327,15 @@ await check('loads without errors and draws the first picture', async () => {
 await check('h prints the banner, line breaks first, at once', async () => {
   const before = (await p.consoleText()).length;
   await p.page.keyboard.press('h');
-  await waitFor(async () => (await p.consoleText()).slice(before) ===
-    '\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n', 'the banner');
+  await waitFor(async () => (await p.consoleText()).slice(before) === BANNER, 'the banner');
 });
 
 await check('camera keys change the picture and their opposites bring back the same one', async () => {
-  const start = await p.shot();
-  const pairs = [
-    [() => p.page.keyboard.press('ArrowLeft'), () => p.page.keyboard.press('ArrowRight')],
-    [() => p.page.keyboard.press('ArrowUp'), () => p.page.keyboard.press('ArrowDown')],
-    [() => p.page.keyboard.press('z'), () => p.page.keyboard.press('Z')],
-    // "+" from a Spanish keyboard's own key, and "-".
-    [() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')],
-  ];
-  for (const [there, back] of pairs) {
-    await there();
-    await waitFor(async () => !(await p.shot()).equals(start), 'the picture to change');
-    await back();
-    await waitFor(async () => (await p.shot()).equals(start), 'the first picture again');
-  }
+  const pairs = CAMERA_KEYS.slice(0, 3).map(([key, opposite]) =>
+    [() => p.page.keyboard.press(key), () => p.page.keyboard.press(opposite)]);
+  // "+" from a Spanish keyboard's own key, and "-".
+  pairs.push([() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')]);
+  for (const [there, back] of pairs) await expectRoundTrip(p, there, back);
 });
 
 await check('a click on the floor prints Escenario and Id: -1', async () => {
@@ -410,6 +461,104 @@ await check('"Salir" ends the program', async () => {
   await waitFor(async () => (await q.status()).includes('ended'), 'the page to say it ended');
   expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
   await q.page.close();
+});
+
+// ---------------------------------------------------------------------------------------
+// Any window, a phone and touch
+// ---------------------------------------------------------------------------------------
+
+// Whether the page scrolls sideways, and where the canvas is against the console.
+const layoutOf = (p) => p.page.evaluate(() => {
+  const canvas = document.getElementById('canvas').getBoundingClientRect();
+  const text = document.getElementById('console').getBoundingClientRect();
+  return {sideways: document.documentElement.scrollWidth > window.innerWidth,
+          beside: text.left >= canvas.right, above: text.top >= canvas.bottom};
+});
+const running = (p) => waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
+
+// Resizes the page's window and checks that it fits and that the buffer follows the canvas.
+async function resize(p, viewport, place) {
+  await p.page.setViewport(viewport);
+  const size = await p.measure();
+  const layout = await layoutOf(p);
+  const name = `${viewport.width} x ${viewport.height}`;
+  expect(!layout.sideways, `${name}: the page scrolls sideways`);
+  expect(layout[place], `${name}: the canvas is not ${place} the console`);
+  return size;
+}
+
+await check('a desktop window resized from 1600 x 1000 to 900 x 700: picks land at both sizes', async () => {
+  const q = await openPage({viewport: {width: 1600, height: 1000}, pinned: false});
+  current = q;
+  await running(q);
+  for (const [index, width, height] of [[3, 1600, 1000], [6, 900, 700]]) {
+    const size = await resize(q, {width, height}, 'beside');
+    await q.expectOutput(() => click(q, rodPoint(index, size)), ` Id: ${index + 2} \n`, `rod ${index} at ${width} x ${height}`);
+    await q.expectOutput(() => click(q, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
+  }
+  expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
+  await q.page.close();
+});
+
+const PHONE = {width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true};
+const phone = await openPage({viewport: PHONE, pinned: false});
+current = phone;
+
+await check('a phone: the page fits upright and turned, the buffer follows, the keys show', async () => {
+  await running(phone);
+  for (const [width, height, place] of [[360, 740, 'above'], [844, 390, 'beside'], [390, 844, 'above']]) {
+    await resize(phone, {...PHONE, width, height}, place);
+  }
+  expect(await phone.page.$eval('[data-key=h]', (k) => k.getClientRects().length > 0), 'the on-screen keys show');
+});
+
+await check('a phone: each on-screen key does what one press of its key does', async () => {
+  const press = (key) => async () => {
+    await phone.canvas.focus();
+    await phone.page.keyboard.press(key);
+  };
+  for (const [key, opposite] of CAMERA_KEYS) {
+    await expectRoundTrip(phone, () => tapKey(phone, key), press(opposite));
+    await expectRoundTrip(phone, () => tapKey(phone, opposite), press(key));
+  }
+  const before = (await phone.consoleText()).length;
+  await tapKey(phone, 'h');
+  await waitFor(async () => (await phone.consoleText()).slice(before) === BANNER, 'the banner');
+});
+
+await check('a phone: a tap binds a rod, drags turn it from wherever the finger goes down', async () => {
+  const size = phone.size;
+  await phone.expectOutput(() => tap(phone, rodPoint(3, size)), ' Id: 5 \n', 'rod 3');
+  const before = await phone.shot();
+  await phone.expectOutput(() => drag(phone, floorAt(size), [30, 0]),
+    '\nMovimiento del raton fijado a la barra 5.', 'the motion message');
+  await waitFor(async () => !(await phone.shot()).equals(before), 'the rod to turn');
+  // Dragged back as far from another place, the rod turns back: the pointer moved by the
+  // finger's displacement only.
+  await drag(phone, [size.width / 4, size.height - 20], [-30, 0]);
+  await waitFor(async () => (await phone.shot()).equals(before), 'the rod back where it was');
+  await phone.expectOutput(() => tap(phone, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
+});
+
+await check('a phone: a long press opens the menu, a tap elsewhere closes it, a tap on an entry chooses', async () => {
+  const text = await phone.consoleText();
+  await longPress(phone, floorAt(phone.size));
+  expect(await menuOpen(phone), 'the menu stays open as the finger lifts');
+  await tap(phone, [10, 10]);
+  await waitFor(async () => !(await menuOpen(phone)), 'the menu to close');
+  await new Promise((resolve) => setTimeout(resolve, 200));
+  expect((await phone.consoleText()) === text, 'neither the long press nor the closing tap picks');
+  await longPress(phone, floorAt(phone.size));
+  const [x, y] = await menuEntry(phone, 'PONER/QUITAR BOLA');
+  await phone.expectOutput(() => phone.page.touchscreen.tap(x, y), 'Choque!\n', 'the ball on, then Choque!');
+  expect(!(await menuOpen(phone)), 'the menu closed');
+});
+
+await check('a phone: the Escape key ends the program', async () => {
+  await tapKey(phone, 'Escape');
+  await waitFor(async () => (await phone.status()).includes('ended'), 'the page to say it ended');
+  expect(phone.errors.length === 0, `errors: ${phone.errors.join('; ')}`);
+  await phone.page.close();
 });
 
 // ---------------------------------------------------------------------------------------
