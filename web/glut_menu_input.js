@@ -116,6 +116,7 @@ mergeInto(LibraryManager.library, {
       WebGlut.mouseCall(button, 1, x, y);
     },
 
+    // Hands a press (state 0) or a release (1) to the program's mouse callback.
     mouseCall: function(button, state, x, y) {
       if (!WebGlut.mouse) return;
       WebGlut.call(function() {
