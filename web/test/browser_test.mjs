@@ -179,13 +179,8 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
     };
   });
   if (pinned) {
-    await page.evaluateOnNewDocument((width, height) => {
-      document.addEventListener('DOMContentLoaded', () => {
-        const style = document.createElement('style');
-        style.textContent = `#screen { flex: none !important; width: ${width}px !important; height: ${height}px !important; }`;
-        document.head.append(style);
-      });
-    }, WIDTH, HEIGHT);
+    await page.evaluateOnNewDocument((w, h) => document.addEventListener('DOMContentLoaded', () => document.head.insertAdjacentHTML(
+      'beforeend', `<style>#screen { flex: none !important; width: ${w}px !important; height: ${h}px !important; }</style>`)), WIDTH, HEIGHT);
   }
   await page.goto(`${origin}/index.html`);
   const canvas = await page.$('#canvas');
@@ -196,15 +191,15 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
     // Page coordinates of a drawing-buffer pixel: the buffer is the CSS size times the
     // pixel ratio, at most 2.
     at: ([x, y]) => [box.x + (x * box.width) / page_.size.width, box.y + (y * box.height) / page_.size.height],
-    // Reads the canvas's place and its buffer's size again, once the buffer follows the box.
-    measure: async () => {
-      await waitFor(() => canvas.evaluate((c) => {
+    // Reads the canvas's place and its buffer's size, at once or (follow) once the buffer
+    // follows the canvas's box.
+    measure: async (follow = true) => {
+      await waitFor(() => !follow || canvas.evaluate((c) => {
         const rect = c.getBoundingClientRect(), ratio = Math.min(devicePixelRatio, 2);
         return c.width === Math.round(rect.width * ratio) && c.height === Math.round(rect.height * ratio);
       }), 'the drawing buffer to follow the canvas');
       box = await canvas.boundingBox();
-      page_.size = await canvas.evaluate((c) => ({width: c.width, height: c.height}));
-      return page_.size;
+      return (page_.size = await canvas.evaluate((c) => ({width: c.width, height: c.height})));
     },
     consoleText: () => page.$eval('#console', (e) => e.textContent),
     status: () => page.$eval('#status', (e) => e.textContent),
@@ -222,8 +217,7 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
       throw new Error(`${error.message}; printed ${JSON.stringify(printed.slice(0, 200))}`);
     }
   };
-  box = await canvas.boundingBox();
-  page_.size = await canvas.evaluate((c) => ({width: c.width, height: c.height}));
+  await page_.measure(false);
   return page_;
 }
 
@@ -470,34 +464,27 @@ await check('"Salir" ends the program', async () => {
 // Any window, a phone and touch
 // ---------------------------------------------------------------------------------------
 
-// Whether the page scrolls sideways, and where the canvas is against the console.
-const layoutOf = (p) => p.page.evaluate(() => {
-  const canvas = document.getElementById('canvas').getBoundingClientRect();
-  const text = document.getElementById('console').getBoundingClientRect();
-  return {sideways: document.documentElement.scrollWidth > window.innerWidth,
-          beside: text.left >= canvas.right, above: text.top >= canvas.bottom};
-});
 const running = (p) => waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
 
-// Resizes the page's window and checks that it fits and that the buffer follows the canvas.
+// Resizes the page's window; the page must not scroll sideways, and the canvas must be
+// beside or above the console (place).
 async function resize(p, viewport, place) {
   await p.page.setViewport(viewport);
-  const size = await p.measure();
-  const layout = await layoutOf(p);
-  const name = `${viewport.width} x ${viewport.height}`;
-  expect(!layout.sideways, `${name}: the page scrolls sideways`);
-  expect(layout[place], `${name}: the canvas is not ${place} the console`);
-  return size;
+  const layout = await p.page.evaluate(() => {
+    const canvas = document.getElementById('canvas').getBoundingClientRect();
+    const text = document.getElementById('console').getBoundingClientRect();
+    return {sideways: document.documentElement.scrollWidth > window.innerWidth,
+            beside: text.left >= canvas.right, above: text.top >= canvas.bottom};
+  });
+  expect(!layout.sideways && layout[place], `${viewport.width} x ${viewport.height}: ${JSON.stringify(layout)}, not ${place}`);
 }
 
 await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full screen: picks land', async () => {
   const q = await openPage({viewport: {width: 1600, height: 1000}, pinned: false});
   current = q;
   await running(q);
-  const fullScreen = async (on) => {
-    await q.page.click('#fullscreen');
-    await waitFor(() => q.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen');
-  };
+  const fullScreen = (on) => q.page.click('#fullscreen').then(() => waitFor(() =>
+    q.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen'));
   const changes = [[3, '1600 x 1000', () => resize(q, {width: 1600, height: 1000}, 'beside')],
                    [6, '900 x 700', () => resize(q, {width: 900, height: 700}, 'beside')],
                    [1, 'full screen', () => fullScreen(true)], [4, 'back from full screen', () => fullScreen(false)]];
@@ -519,15 +506,13 @@ await check('a phone: the page fits upright and turned, the buffer follows, the 
   await running(phone);
   for (const [width, height, place] of [[360, 740, 'above'], [844, 390, 'beside'], [390, 844, 'above']]) {
     await resize(phone, {...PHONE, width, height}, place);
+    await phone.measure();
   }
   expect(await phone.page.$eval('[data-key=h]', (k) => k.getClientRects().length > 0), 'the on-screen keys show');
 });
 
 await check('a phone: each on-screen key does what one press of its key does', async () => {
-  const press = (key) => async () => {
-    await phone.canvas.focus();
-    await phone.page.keyboard.press(key);
-  };
+  const press = (key) => () => phone.canvas.focus().then(() => phone.page.keyboard.press(key));
   for (const [key, opposite] of CAMERA_KEYS) {
     await expectRoundTrip(phone, () => tapKey(phone, key), press(opposite));
     await expectRoundTrip(phone, () => tapKey(phone, opposite), press(key));
