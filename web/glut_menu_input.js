@@ -58,8 +58,9 @@ mergeInto(LibraryManager.library, {
     },
 
     // Sizes the drawing buffer to the canvas's CSS size times the pixel ratio and hands
-    // the new size to reshape, then draws at once: a resized buffer is blank until drawn.
-    fit: function(draw) {
+    // the new size to reshape. Called before every frame, as a window system reports a new
+    // size before the frame drawn at it.
+    fit: function() {
       if (WebGlut.ended) return; // the last picture stays, scaled, once the program ends
       var canvas = Module['canvas'];
       var rect = canvas.getBoundingClientRect();
@@ -72,7 +73,6 @@ mergeInto(LibraryManager.library, {
       canvas.height = height;
       WebGlut.call(function() {
         if (GLUT.reshapeFunc) {{{ makeDynCall('vii', 'GLUT.reshapeFunc') }}}(width, height);
-        if (draw && GLUT.displayFunc) {{{ makeDynCall('v', 'GLUT.displayFunc') }}}();
       });
     },
 
@@ -372,14 +372,19 @@ mergeInto(LibraryManager.library, {
 
   // The toolchain's main loop calls reshape once, at the buffer's size when it starts;
   // here the buffer follows the canvas's size on the page (the window's size, a turned
-  // phone, full screen, the page's zoom) and reshape follows the buffer.
+  // phone, full screen, the page's zoom) before every frame, and reshape follows the buffer.
+  // A change of size asks for a frame, for programs that do not draw continuously.
   glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay'],
   glutMainLoop: function() {
-    WebGlut.fit(false);
+    WebGlut.fit();
+    var beforeFrame = Module['preMainLoop'];
+    Module['preMainLoop'] = function() {
+      WebGlut.fit();
+      return beforeFrame ? beforeFrame() : undefined;
+    };
     if (typeof ResizeObserver != 'undefined') {
-      new ResizeObserver(function() { WebGlut.fit(true); }).observe(Module['canvas']);
+      new ResizeObserver(function() { _glutPostRedisplay(); }).observe(Module['canvas']);
     }
-    window.addEventListener('resize', function() { WebGlut.fit(true); });
     _glutPostRedisplay();
     throw 'unwind';
   },
