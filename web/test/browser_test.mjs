@@ -344,6 +344,11 @@ await check('clicks on rods bind them; motion turns the bound rod; a second clic
     await p.expectOutput(() => click(p, rodPoint(index)), ` Id: ${index + 2} \n`, `rod ${index}`);
     const before = await p.shot();
     const [x, y] = p.at(rodPoint(index));
+    // Chromium sends a move that does not move the pointer; X reports no motion for it.
+    const bound = (await p.consoleText()).length;
+    await p.page.mouse.move(x, y);
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    expect(!(await p.consoleText()).slice(bound).includes('Movimiento'), 'a move in place is no motion');
     await p.expectOutput(() => p.page.mouse.move(x + 30, y),
       `\nMovimiento del raton fijado a la barra ${index + 2}.`, 'the motion message');
     await waitFor(async () => !(await p.shot()).equals(before), 'the rod to turn');
@@ -479,23 +484,33 @@ async function resize(p, viewport, place) {
   expect(!layout.sideways && layout[place], `${viewport.width} x ${viewport.height}: ${JSON.stringify(layout)}, not ${place}`);
 }
 
+const desk = await openPage({viewport: {width: 1600, height: 1000}, pinned: false});
+current = desk;
+
 await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full screen: picks land', async () => {
-  const q = await openPage({viewport: {width: 1600, height: 1000}, pinned: false});
-  current = q;
-  await running(q);
-  const fullScreen = (on) => q.page.click('#fullscreen').then(() => waitFor(() =>
-    q.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen'));
-  const changes = [[3, '1600 x 1000', () => resize(q, {width: 1600, height: 1000}, 'beside')],
-                   [6, '900 x 700', () => resize(q, {width: 900, height: 700}, 'beside')],
+  await running(desk);
+  const fullScreen = (on) => desk.page.click('#fullscreen').then(() => waitFor(() =>
+    desk.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen'));
+  const changes = [[3, '1600 x 1000', () => resize(desk, {width: 1600, height: 1000}, 'beside')],
+                   [6, '900 x 700', () => resize(desk, {width: 900, height: 700}, 'beside')],
                    [1, 'full screen', () => fullScreen(true)], [4, 'back from full screen', () => fullScreen(false)]];
   for (const [index, name, change] of changes) {
     await change();
-    const size = await q.measure();
-    await q.expectOutput(() => click(q, rodPoint(index, size)), ` Id: ${index + 2} \n`, `rod ${index}, ${name}`);
-    await q.expectOutput(() => click(q, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
+    const size = await desk.measure();
+    await desk.expectOutput(() => click(desk, rodPoint(index, size)), ` Id: ${index + 2} \n`, `rod ${index}, ${name}`);
+    await desk.expectOutput(() => click(desk, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
   }
-  expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
-  await q.page.close();
+  expect(desk.errors.length === 0, `errors: ${desk.errors.join('; ')}`);
+});
+
+await check('motion is plain while no button the page saw pressed is held, whatever events report', async () => {
+  // As WebKitGTK reports the right button after a menu chosen by press-drag-release.
+  await chooseByDrag(desk, floorAt(desk.size), 'MOVER MODELO');
+  const [x, y] = desk.at(floorAt(desk.size));
+  const cdp = await desk.page.createCDPSession();
+  await desk.expectOutput(() => cdp.send('Input.dispatchMouseEvent', {type: 'mouseMoved', x: x + 40, y, buttons: 2}),
+    '\nMoviendo Mundo', 'the pan message');
+  await desk.page.close();
 });
 
 const PHONE = {width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true};
