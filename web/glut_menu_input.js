@@ -275,9 +275,8 @@ mergeInto(LibraryManager.library, {
       WebGlut.release(WebGlut.RIGHT, point.x, point.y);
     },
 
-    // Shows menu n with its corner just below and right of the page point `at` (a mouse
-    // event, or a finger's place with its slop), kept on the screen, in the full-screen
-    // element when there is one.
+    // Shows menu n with its corner below and right of the page point `at` (a mouse event,
+    // or a finger's place with its slop), in the full-screen element when there is one.
     openMenu: function(n, at) {
       var menu = WebGlut.menus[n];
       var element = document.createElement('div');
@@ -293,12 +292,16 @@ mergeInto(LibraryManager.library, {
         element.appendChild(item);
       });
       (document.fullscreenElement || document.webkitFullscreenElement || document.body).appendChild(element);
-      var width = element.offsetWidth, height = element.offsetHeight;
-      var right = document.documentElement.clientWidth, bottom = window.innerHeight;
-      element.style.left = Math.max(0, Math.min(at.clientX + 2, right - width)) + 'px';
-      element.style.top = Math.max(0, Math.min(at.clientY + 2, bottom - height)) + 'px';
-      WebGlut.open = {element: element, menu: menu,
-                      press: {x: at.clientX, y: at.clientY, slop: at.slop || WebGlut.CLICK_SLOP}};
+      // As far from the pointer as it may wander and still click; where it would leave the
+      // screen, left of or above the pointer instead. So the opening press never ends on an
+      // entry by accident.
+      var slop = at.slop || WebGlut.CLICK_SLOP;
+      var place = function(at, size, room) {
+        return Math.max(0, at + slop + size <= room ? at + slop : at - slop - size);
+      };
+      element.style.left = place(at.clientX, element.offsetWidth, document.documentElement.clientWidth) + 'px';
+      element.style.top = place(at.clientY, element.offsetHeight, window.innerHeight) + 'px';
+      WebGlut.open = {element: element, menu: menu, press: {x: at.clientX, y: at.clientY, slop: slop}};
     },
 
     // The menu entry under a pointer event, or null.
