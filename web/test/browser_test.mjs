@@ -494,9 +494,12 @@ await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full s
   const changes = [[3, '1600 x 1000', () => resize(desk, {width: 1600, height: 1000}, 'beside')],
                    [6, '900 x 700', () => resize(desk, {width: 900, height: 700}, 'beside')],
                    [1, 'full screen', () => fullScreen(true)], [4, 'back from full screen', () => fullScreen(false)]];
+  let last = {width: WIDTH}; // each change leaves the width before it, the first the native one
   for (const [index, name, change] of changes) {
     await change();
     const size = await desk.measure();
+    expect(size.width !== last.width, `${name}: the canvas stays ${size.width} wide`);
+    last = size;
     await desk.expectOutput(() => click(desk, rodPoint(index, size)), ` Id: ${index + 2} \n`, `rod ${index}, ${name}`);
     await desk.expectOutput(() => click(desk, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
   }
