@@ -507,7 +507,8 @@ await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full s
 });
 
 await check('motion is plain while no button the page saw pressed is held, whatever events report', async () => {
-  // As WebKitGTK reports the right button after a menu chosen by press-drag-release.
+  // A move with the right button reported held, as WebKitGTK reports every move after a menu
+  // chosen by press-drag-release; sent through Chromium's protocol, which sets the buttons.
   await chooseByDrag(desk, floorAt(desk.size), 'MOVER MODELO');
   const [x, y] = desk.at(floorAt(desk.size));
   const cdp = await desk.page.createCDPSession();
