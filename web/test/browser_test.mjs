@@ -238,6 +238,7 @@ async function menuEntry(p, label) {
   throw new Error(`no menu entry "${label}"`);
 }
 const menuOpen = (p) => p.page.$('.glut-menu').then((m) => m !== null);
+const running = (p) => waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
 
 // Opens the menu with the right button at a canvas point and chooses label by dragging.
 async function chooseByDrag(p, point, label) {
@@ -312,7 +313,7 @@ const p = await openPage();
 current = p;
 
 await check('loads without errors and draws the first picture', async () => {
-  await waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
+  await running(p);
   await waitFor(async () => (await p.pixel(pitchCentre)).some((c) => c > 40), 'the table');
   const [r, g, b] = await p.pixel(pitchCentre);
   expect(Math.abs(r - g) < 30 && Math.abs(g - b) < 30, `the pitch is grey, not ${[r, g, b]}`);
@@ -458,7 +459,7 @@ await check('Escape ends the program: no more frames or input, the page says so'
 
 await check('"Salir" ends the program', async () => {
   const q = await openPage();
-  await waitFor(async () => (await q.status()).includes('is running'), 'the program to start');
+  await running(q);
   await chooseByClicks(q, floorPoint, 'Salir');
   await waitFor(async () => (await q.status()).includes('ended'), 'the page to say it ended');
   expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
@@ -468,8 +469,6 @@ await check('"Salir" ends the program', async () => {
 // ---------------------------------------------------------------------------------------
 // Any window, a phone and touch
 // ---------------------------------------------------------------------------------------
-
-const running = (p) => waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
 
 // Resizes the page's window; the page must not scroll sideways, and the canvas must be
 // beside or above the console (place).
