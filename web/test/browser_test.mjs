@@ -1,18 +1,25 @@
-// The browser check: serves build-web/ on 127.0.0.1, opens the page in headless Chromium
-// and drives it with real input through the DevTools protocol (keys, clicks, drags at
-// points projected from the model's own numbers), reading the console element and the
-// canvas. Then it compares the web layer's hit records with Mesa's over a grid of picks.
-// Usage: node browser_test.mjs BUILD_WEB_DIR NATIVE_PICK_DUMP_FILE
+// The browser check: serves build-web/ on 127.0.0.1, opens the page in one browser engine
+// (web/test/engines.mjs: headless Chromium, Firefox ESR or WebKitGTK's MiniBrowser) and
+// drives it with real input (keys, clicks, drags at points where the program's own camera
+// puts the model's points), reading the console element and the canvas. Then it compares
+// the web layer's hit records with Mesa's over a grid of picks.
+// Usage: node browser_test.mjs [--engine chromium|firefox|webkit] BUILD_WEB_DIR
+//          NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
+import {execFileSync} from 'node:child_process';
 import http from 'node:http';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
-import puppeteer from 'puppeteer-core';
+import {decodePng, launchEngine, startVirtualDisplay} from './engines.mjs';
 
-const [buildDir, nativeDumpFile] = process.argv.slice(2);
+const engineArg = process.argv.indexOf('--engine');
+const engineName = engineArg > 0 ? process.argv[engineArg + 1] : 'chromium';
+const [buildDir, nativeDumpFile, cameraTool] =
+  process.argv.slice(2).filter((arg, i, all) => arg !== '--engine' && all[i - 1] !== '--engine');
 const DEADLINE_MS = 20000;
 const WIDTH = 680, HEIGHT = 480;
+// The virtual X server of the native camera tool, and of the browser's window where the
+// engine needs one. The check starts it; it ends with the check.
+const display = await startVirtualDisplay();
 
 // ---------------------------------------------------------------------------------------
 // The model's numbers, as the program's scene state and camera give them
@@ -24,22 +31,20 @@ const rodX = (index) => 11 * index + 12;
 const BALL_START = [20, 23, 20];
 const START_VIEW = {tiltX: 16, rotY: 0, rotZ: 0, distance: 400, panX: 0, panY: 0};
 
-// Window pixel (top-left origin) of a model point under the program's projection and camera.
-function project(point, v = START_VIEW) {
-  const rad = (d) => (d * Math.PI) / 180;
-  let [x, y, z] = point;
-  [x, y] = [x * Math.cos(rad(v.rotZ)) - y * Math.sin(rad(v.rotZ)),
-            x * Math.sin(rad(v.rotZ)) + y * Math.cos(rad(v.rotZ))];
-  [x, z] = [x * Math.cos(rad(v.rotY)) + z * Math.sin(rad(v.rotY)),
-            -x * Math.sin(rad(v.rotY)) + z * Math.cos(rad(v.rotY))];
-  [y, z] = [y * Math.cos(rad(v.tiltX)) - z * Math.sin(rad(v.tiltX)),
-            y * Math.sin(rad(v.tiltX)) + z * Math.cos(rad(v.tiltX))];
-  x += Math.trunc(-TABLE.length / 2) + v.panX;
-  y += Math.trunc(-TABLE.width / 2) + v.panY;
-  z -= v.distance;
-  const near = 5, aspect = HEIGHT / WIDTH;
-  const ndcX = (near * x) / -z, ndcY = (near * y) / -z / aspect;
-  return [Math.round(((ndcX + 1) / 2) * WIDTH), Math.round(HEIGHT - ((ndcY + 1) / 2) * HEIGHT)];
+// The canvas pixel (drawing-buffer pixels, origin top left) where the program's own camera
+// puts a model point in a window of the given size: web/test/camera_points.cpp calls the
+// program's reshape with the view and the size and projects through the matrices it loads.
+// Both coordinates are rounded down, to the pixel the point falls in, as in the native tests.
+const projected = new Map();
+function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
+  const args = [size.width, size.height, view.tiltX, view.rotY, view.rotZ, view.distance,
+                view.panX, view.panY, ...point].map(String);
+  const key = args.join(' ');
+  if (!projected.has(key)) {
+    const output = execFileSync(cameraTool, args, {env: {...process.env, DISPLAY: display}});
+    projected.set(key, JSON.parse(output)[0]);
+  }
+  return projected.get(key);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -47,8 +52,18 @@ function project(point, v = START_VIEW) {
 // ---------------------------------------------------------------------------------------
 
 let passed = 0, failed = 0;
+const figures = {};
+const chromiumOnly = [];
 let current = null; // the page the checks drive, so that a failed check lets go of it
-async function check(name, body) {
+const CDP = 'cdp'; // a check's need: Chromium's DevTools protocol
+// Runs one check. A check that needs Chromium's DevTools protocol names it in needs, and
+// other engines leave it to Chromium.
+async function check(name, body, needs = null) {
+  if (needs === CDP && !engine.cdp) {
+    chromiumOnly.push(name);
+    console.log(`skip - ${name}: needs Chromium's DevTools protocol`);
+    return;
+  }
   try {
     await body();
     passed++;
@@ -94,97 +109,71 @@ function serve(dir) {
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-// Decodes a PNG screenshot (8-bit RGB or RGBA) into {width, height, rgba}.
-function decodePng(png) {
-  let offset = 8, width = 0, height = 0, channels = 4;
-  const idat = [];
-  while (offset < png.length) {
-    const length = png.readUInt32BE(offset);
-    const type = png.toString('ascii', offset + 4, offset + 8);
-    const data = png.subarray(offset + 8, offset + 8 + length);
-    if (type === 'IHDR') {
-      width = data.readUInt32BE(0);
-      height = data.readUInt32BE(4);
-      channels = data[9] === 6 ? 4 : 3;
-    } else if (type === 'IDAT') {
-      idat.push(data);
-    }
-    offset += 12 + length;
-  }
-  const raw = zlib.inflateSync(Buffer.concat(idat));
-  const stride = width * channels;
-  const pixels = Buffer.alloc(height * stride);
-  for (let y = 0; y < height; y++) {
-    const filter = raw[y * (stride + 1)];
-    for (let i = 0; i < stride; i++) {
-      const x = raw[y * (stride + 1) + 1 + i];
-      const a = i >= channels ? pixels[y * stride + i - channels] : 0;
-      const b = y > 0 ? pixels[(y - 1) * stride + i] : 0;
-      const c = y > 0 && i >= channels ? pixels[(y - 1) * stride + i - channels] : 0;
-      const p = a + b - c;
-      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c)
-        ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
-      const predictor = [0, a, b, (a + b) >> 1, paeth][filter];
-      pixels[y * stride + i] = (x + predictor) & 255;
-    }
-  }
-  const rgba = (px, py) => {
-    const i = py * stride + px * channels;
-    return [pixels[i], pixels[i + 1], pixels[i + 2]];
-  };
-  return {width, height, rgba, pixels};
-}
-
 // ---------------------------------------------------------------------------------------
 // The page
 // ---------------------------------------------------------------------------------------
 
 const server = await serve(buildDir);
 const origin = `http://127.0.0.1:${server.address().port}`;
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'orlemaz-chromium-'));
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  userDataDir: profile,
-  args: ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync',
-         '--no-first-run', '--disable-quic', `--window-size=${WIDTH + 600},${HEIGHT + 300}`],
-});
+let engine;
+try {
+  engine = await launchEngine(engineName, {width: WIDTH + 600, height: HEIGHT + 300}, display);
+  console.log(`# ${engineName}: ${await engine.version()}`);
+} catch (error) {
+  failed++;
+  console.log(`FAIL - ${engineName} starts: ${error.message}`);
+  await finish();
+}
+
+// Lets the test hold the program's frames back: the toolchain asks for each frame through
+// the window's requestAnimationFrame, looked up at every call.
+function frameHold() {
+  const request = window.requestAnimationFrame.bind(window);
+  window.heldFrames = null; // an array of waiting frames while frames are held
+  window.requestAnimationFrame = (frame) => {
+    if (window.heldFrames) return window.heldFrames.push(frame);
+    return request(frame);
+  };
+  window.releaseFrames = () => {
+    const waiting = window.heldFrames || [];
+    window.heldFrames = null;
+    waiting.forEach((frame) => request(frame));
+  };
+}
 
 // Opens the page with frames that the test can hold back, and records its errors.
 async function openPage() {
-  const page = await browser.newPage();
+  const page = await engine.newPage();
   await page.setViewport({width: WIDTH + 600, height: HEIGHT + 300});
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => {
     if (message.type() === 'error' || message.type() === 'warning') errors.push(message.text());
   });
-  await page.evaluateOnNewDocument(() => {
-    const request = window.requestAnimationFrame.bind(window);
-    window.heldFrames = null; // an array of waiting frames while frames are held
-    window.requestAnimationFrame = (frame) => {
-      if (window.heldFrames) return window.heldFrames.push(frame);
-      return request(frame);
-    };
-    window.releaseFrames = () => {
-      const waiting = window.heldFrames || [];
-      window.heldFrames = null;
-      waiting.forEach((frame) => request(frame));
-    };
-  });
   await page.goto(`${origin}/index.html`);
+  await page.evaluate(frameHold);
   const canvas = await page.$('#canvas');
-  const box = await canvas.boundingBox();
+  const size = () => canvas.evaluate((c) => ({width: c.width, height: c.height}));
   const page_ = {
     page, errors, canvas,
-    // Page coordinates of a canvas pixel.
-    at: ([x, y]) => [box.x + x, box.y + y],
     consoleText: () => page.$eval('#console', (e) => e.textContent),
     status: () => page.$eval('#status', (e) => e.textContent),
     shot: () => canvas.screenshot(),
-    pixel: async ([x, y]) => decodePng(await canvas.screenshot()).rgba(x, y),
+    // The colour of a canvas pixel, in a picture that may have more pixels than the canvas.
+    pixel: async ([x, y]) => {
+      const [picture, buffer] = [decodePng(await canvas.screenshot()), await size()];
+      return picture.rgba(Math.floor((x * picture.width) / buffer.width),
+                          Math.floor((y * picture.height) / buffer.height));
+    },
+    // Measures the canvas again (after a change of size or layout) for at().
+    measure: async () => {
+      const [box, buffer] = [await canvas.boundingBox(), await size()];
+      // Page coordinates of a canvas pixel.
+      page_.at = ([x, y]) => [box.x + (x * box.width) / buffer.width,
+                              box.y + (y * box.height) / buffer.height];
+    },
   };
+  await page_.measure();
   // Waits until what the program prints next, after what it printed so far, holds text.
   page_.expectOutput = async (action, text, what) => {
     const before = (await page_.consoleText()).length;
@@ -248,10 +237,25 @@ async function typeOnLayout(p, key, code) {
 const pitchCentre = project([TABLE.length / 2, TABLE.legHeight + 1, TABLE.width / 2]);
 const floorPoint = project([TABLE.length / 2, 0, -250]); // beyond the far wall
 const rodPoint = (index) => project([rodX(index), ROD_AXIS_Y, 50]);
-const figures = {};
 
 const p = await openPage();
 current = p;
+
+// First of all, WebGL works here: a context, and the program's first picture drawn.
+// Without it every check would only wait out its deadline, so the run stops.
+await check(`WebGL works in ${engineName}: a context, and the program's first picture`, async () => {
+  const context = await p.page.evaluate(() => {
+    const gl = document.createElement('canvas').getContext('webgl');
+    return gl && `${gl.getParameter(gl.VERSION)}, ${gl.getParameter(gl.RENDERER)}`;
+  });
+  expect(context, 'no WebGL context');
+  console.log(`# ${engineName}: ${context}`);
+  await waitFor(async () => {
+    const {pixels, channels} = decodePng(await p.shot());
+    return pixels.some((value, i) => i % channels < 3 && value > 40);
+  }, 'the first picture');
+});
+if (failed) await finish();
 
 await check('loads without errors and draws the first picture', async () => {
   await waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
@@ -276,8 +280,9 @@ await check('camera keys change the picture and their opposites bring back the s
     [() => p.page.keyboard.press('ArrowLeft'), () => p.page.keyboard.press('ArrowRight')],
     [() => p.page.keyboard.press('ArrowUp'), () => p.page.keyboard.press('ArrowDown')],
     [() => p.page.keyboard.press('z'), () => p.page.keyboard.press('Z')],
-    // "+" from a Spanish keyboard's own key, and "-".
-    [() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')],
+    // "+" from a Spanish keyboard's own key (through Chromium's protocol), and "-".
+    engine.cdp ? [() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')]
+      : [() => p.page.keyboard.press('+'), () => p.page.keyboard.press('-')],
   ];
   for (const [there, back] of pairs) {
     await there();
@@ -464,14 +469,19 @@ await check('the web layer\'s hit records match Mesa\'s over the grid', async ()
   expect(same === native.length, `${native.length - same} picks differ: ${differences.join(' | ')}`);
 });
 
-await browser.close();
-server.close();
-fs.rmSync(profile, {recursive: true, force: true});
+await finish();
 
-if (figures.fps) console.log(`frames a second: ${figures.fps.toFixed(1)}, pick: ${figures.pickMs.toFixed(2)} ms (median of 10)`);
-if (figures.parity) {
-  const {points, same, maxDepth} = figures.parity;
-  console.log(`parity: ${same} of ${points} picks match Mesa's, largest depth difference ${maxDepth} (of 2^32)`);
+// Closes the browser and prints the figures and the count; ends the run.
+async function finish() {
+  await engine?.close().catch(() => {});
+  server.close();
+  const name = engineName;
+  if (figures.fps) console.log(`${name}: frames a second: ${figures.fps.toFixed(1)}, pick: ${figures.pickMs.toFixed(2)} ms (median of 10)`);
+  if (figures.parity) {
+    const {points, same, maxDepth} = figures.parity;
+    console.log(`${name}: parity: ${same} of ${points} picks match Mesa's, largest depth difference ${maxDepth} (of 2^32)`);
+  }
+  if (chromiumOnly.length) console.log(`${name}: left to Chromium: ${chromiumOnly.join('; ')}`);
+  console.log(`${name}: ${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
 }
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
