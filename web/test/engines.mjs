@@ -25,6 +25,8 @@ export function startVirtualDisplay() {
   const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', SCREEN, '-nolisten', 'tcp'],
                        {stdio: ['ignore', 'ignore', 'pipe', 'pipe']});
   process.on('exit', () => server.kill());
+  // Ended by a signal, the process still runs its exit handlers, so the server ends too.
+  for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.once(signal, () => process.exit(1));
   let said = '', number = '';
   server.stderr.on('data', (data) => { said += data; });
   return new Promise((resolve, reject) => {
