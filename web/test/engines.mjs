@@ -65,6 +65,8 @@ export async function launchEngine(name, {width, height}, display) {
       timeout: DEADLINE_MS,
       env: {...process.env, DISPLAY: display},
       args: [`--width=${width}`, `--height=${height}`],
+      // Timers to the microsecond, as in the other engines, not rounded to the millisecond.
+      extraPrefsFirefox: {'privacy.reduceTimerPrecision': false},
     });
     return puppeteerEngine(name, browser, () => {});
   }
@@ -221,7 +223,10 @@ class WebDriverPage {
     return element.evaluate(fn, ...args);
   }
   // Sets the size of the page's viewport: the window, less what the browser's own parts take.
-  async setViewport({width, height}) {
+  async setViewport({width, height, deviceScaleFactor = 1, isMobile = false, hasTouch = false}) {
+    if (deviceScaleFactor !== 1 || isMobile || hasTouch) {
+      throw new Error('WebDriver cannot make WebKit a phone: leave that check to Chromium (CDP)');
+    }
     const frame = (await this.driver()).manage().window();
     await frame.setRect({width, height});
     const [innerWidth, innerHeight] = await this.evaluate(() => [window.innerWidth, window.innerHeight]);
