@@ -20,10 +20,11 @@ export const ENGINES = ['chromium', 'firefox', 'webkit'];
 const SCREEN = '1920x1200x24'; // room for the largest window the checks ask for
 const DEADLINE_MS = 60000; // for a browser or its driver to start on a loaded machine
 
-// Starts Xvfb on a display it picks itself (-displayfd) and gives that display, ':N'.
+// Starts Xvfb on a display it picks itself (-displayfd) and gives that display, ':N'. The
+// server does not reset when its last client leaves: the camera tool connects once a point.
 export function startVirtualDisplay() {
-  const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', SCREEN, '-nolisten', 'tcp'],
-                       {stdio: ['ignore', 'ignore', 'pipe', 'pipe']});
+  const server = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', SCREEN, '-nolisten', 'tcp',
+                                '-noreset'], {stdio: ['ignore', 'ignore', 'pipe', 'pipe']});
   process.on('exit', () => server.kill());
   // Ended by a signal, the process still runs its exit handlers, so the server ends too.
   for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.once(signal, () => process.exit(1));
