@@ -141,10 +141,11 @@ function frameHold() {
   };
 }
 
-// Opens the page with frames that the test can hold back, and records its errors.
-async function openPage() {
+// Opens the page with frames that the test can hold back, and records its errors. The
+// viewport takes puppeteer's setViewport options (a phone's are Chromium's alone).
+async function openPage(viewport = {width: WIDTH + 600, height: HEIGHT + 300}) {
   const page = await engine.newPage();
-  await page.setViewport({width: WIDTH + 600, height: HEIGHT + 300});
+  await page.setViewport(viewport);
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => {
