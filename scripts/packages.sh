@@ -66,7 +66,9 @@ PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db groff-base x
 # What the browser build needs: Emscripten (it brings its own GLUT), Debian's node for its
 # JavaScript tools, and python3 to serve the page.
 WEB_BUILD_PACKAGES=(emscripten nodejs cmake make python3)
-# What the browser check needs besides: Chromium to drive headlessly, and the native build
-# and a virtual X server for Mesa's side of the selection comparison. (npm, for the check's
-# DevTools client, is installed apart: a node from elsewhere brings its own.)
-WEB_CHECK_PACKAGES=(chromium xvfb xauth "${BUILD_PACKAGES[@]}")
+# What the browser check needs besides: the three engines (Chromium, Firefox ESR, and
+# WebKitGTK's MiniBrowser with its WebDriver), a virtual X server for the windows of the last
+# two and for the native side (the selection comparison under Mesa, the camera), and the
+# native build. (npm, for the check's drivers, is installed apart: a node from elsewhere
+# brings its own.)
+WEB_CHECK_PACKAGES=(chromium firefox-esr webkit2gtk-driver xvfb xauth "${BUILD_PACKAGES[@]}")

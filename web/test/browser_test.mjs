@@ -1,18 +1,25 @@
-// The browser check: serves build-web/ on 127.0.0.1, opens the page in headless Chromium
-// and drives it with real input through the DevTools protocol (keys, clicks, drags at
-// points projected from the model's own numbers), reading the console element and the
-// canvas. Then it compares the web layer's hit records with Mesa's over a grid of picks.
-// Usage: node browser_test.mjs BUILD_WEB_DIR NATIVE_PICK_DUMP_FILE
+// The browser check: serves build-web/ on 127.0.0.1, opens the page in one browser engine
+// (web/test/engines.mjs: headless Chromium, Firefox ESR or WebKitGTK's MiniBrowser) and
+// drives it with real input (keys, clicks, drags at points where the program's own camera
+// puts the model's points), reading the console element and the canvas. Then it compares
+// the web layer's hit records with Mesa's over a grid of picks.
+// Usage: node browser_test.mjs [--engine chromium|firefox|webkit] BUILD_WEB_DIR
+//          NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
+import {execFileSync} from 'node:child_process';
 import http from 'node:http';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
-import puppeteer from 'puppeteer-core';
+import {decodePng, launchEngine, startVirtualDisplay} from './engines.mjs';
 
-const [buildDir, nativeDumpFile] = process.argv.slice(2);
+const engineArg = process.argv.indexOf('--engine');
+const engineName = engineArg > 0 ? process.argv[engineArg + 1] : 'chromium';
+const [buildDir, nativeDumpFile, cameraTool] =
+  process.argv.slice(2).filter((arg, i, all) => arg !== '--engine' && all[i - 1] !== '--engine');
 const DEADLINE_MS = 20000;
 const WIDTH = 680, HEIGHT = 480;
+// The virtual X server of the native camera tool, and of the browser's window where the
+// engine needs one. The check starts it; it ends with the check.
+const display = await startVirtualDisplay();
 
 // ---------------------------------------------------------------------------------------
 // The model's numbers, as the program's scene state and camera give them
@@ -24,24 +31,20 @@ const rodX = (index) => 11 * index + 12;
 const BALL_START = [20, 23, 20];
 const START_VIEW = {tiltX: 16, rotY: 0, rotZ: 0, distance: 400, panX: 0, panY: 0};
 
-// Drawing-buffer pixel (top-left origin) of a model point under the program's projection
-// and camera, in a window of the given size.
-function project(point, v = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
-  const {width: WIDTH, height: HEIGHT} = size;
-  const rad = (d) => (d * Math.PI) / 180;
-  let [x, y, z] = point;
-  [x, y] = [x * Math.cos(rad(v.rotZ)) - y * Math.sin(rad(v.rotZ)),
-            x * Math.sin(rad(v.rotZ)) + y * Math.cos(rad(v.rotZ))];
-  [x, z] = [x * Math.cos(rad(v.rotY)) + z * Math.sin(rad(v.rotY)),
-            -x * Math.sin(rad(v.rotY)) + z * Math.cos(rad(v.rotY))];
-  [y, z] = [y * Math.cos(rad(v.tiltX)) - z * Math.sin(rad(v.tiltX)),
-            y * Math.sin(rad(v.tiltX)) + z * Math.cos(rad(v.tiltX))];
-  x += Math.trunc(-TABLE.length / 2) + v.panX;
-  y += Math.trunc(-TABLE.width / 2) + v.panY;
-  z -= v.distance;
-  const near = 5, aspect = HEIGHT / WIDTH;
-  const ndcX = (near * x) / -z, ndcY = (near * y) / -z / aspect;
-  return [Math.round(((ndcX + 1) / 2) * WIDTH), Math.round(HEIGHT - ((ndcY + 1) / 2) * HEIGHT)];
+// The canvas pixel (drawing-buffer pixels, origin top left) where the program's own camera
+// puts a model point in a window of the given size: web/test/camera_points.cpp calls the
+// program's reshape with the view and the size and projects through the matrices it loads.
+// Both coordinates are rounded down, to the pixel the point falls in, as in the native tests.
+const projected = new Map();
+function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
+  const args = [size.width, size.height, view.tiltX, view.rotY, view.rotZ, view.distance,
+                view.panX, view.panY, ...point].map(String);
+  const key = args.join(' ');
+  if (!projected.has(key)) {
+    const output = execFileSync(cameraTool, args, {env: {...process.env, DISPLAY: display}});
+    projected.set(key, JSON.parse(output)[0]);
+  }
+  return projected.get(key);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -49,8 +52,18 @@ function project(point, v = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
 // ---------------------------------------------------------------------------------------
 
 let passed = 0, failed = 0;
+const figures = {};
+const chromiumOnly = [];
 let current = null; // the page the checks drive, so that a failed check lets go of it
-async function check(name, body) {
+const CDP = 'cdp'; // a check's need: Chromium's DevTools protocol
+// Runs one check. A check that needs Chromium's DevTools protocol names it in needs, and
+// other engines leave it to Chromium.
+async function check(name, body, needs = null) {
+  if (needs === CDP && !engine.cdp) {
+    chromiumOnly.push(name);
+    console.log(`skip - ${name}: needs Chromium's DevTools protocol`);
+    return;
+  }
   try {
     await body();
     passed++;
@@ -60,7 +73,7 @@ async function check(name, body) {
     console.log(`FAIL - ${name}: ${error.message}`);
     if (current) {
       await current.page.mouse.up({button: 'right'}).catch(() => {});
-      await current.page.touchscreen.touchEnd().catch(() => {});
+      if (engine.cdp) await current.page.touchscreen.touchEnd().catch(() => {});
       await current.page.evaluate(() => window.releaseFrames()).catch(() => {});
     }
   }
@@ -97,92 +110,56 @@ function serve(dir) {
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
-// Decodes a PNG screenshot (8-bit RGB or RGBA) into {width, height, rgba}.
-function decodePng(png) {
-  let offset = 8, width = 0, height = 0, channels = 4;
-  const idat = [];
-  while (offset < png.length) {
-    const length = png.readUInt32BE(offset);
-    const type = png.toString('ascii', offset + 4, offset + 8);
-    const data = png.subarray(offset + 8, offset + 8 + length);
-    if (type === 'IHDR') {
-      width = data.readUInt32BE(0);
-      height = data.readUInt32BE(4);
-      channels = data[9] === 6 ? 4 : 3;
-    } else if (type === 'IDAT') {
-      idat.push(data);
-    }
-    offset += 12 + length;
-  }
-  const raw = zlib.inflateSync(Buffer.concat(idat));
-  const stride = width * channels;
-  const pixels = Buffer.alloc(height * stride);
-  for (let y = 0; y < height; y++) {
-    const filter = raw[y * (stride + 1)];
-    for (let i = 0; i < stride; i++) {
-      const x = raw[y * (stride + 1) + 1 + i];
-      const a = i >= channels ? pixels[y * stride + i - channels] : 0;
-      const b = y > 0 ? pixels[(y - 1) * stride + i] : 0;
-      const c = y > 0 && i >= channels ? pixels[(y - 1) * stride + i - channels] : 0;
-      const p = a + b - c;
-      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c)
-        ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
-      const predictor = [0, a, b, (a + b) >> 1, paeth][filter];
-      pixels[y * stride + i] = (x + predictor) & 255;
-    }
-  }
-  const rgba = (px, py) => {
-    const i = py * stride + px * channels;
-    return [pixels[i], pixels[i + 1], pixels[i + 2]];
-  };
-  return {width, height, rgba, pixels};
-}
-
 // ---------------------------------------------------------------------------------------
 // The page
 // ---------------------------------------------------------------------------------------
 
 const server = await serve(buildDir);
 const origin = `http://127.0.0.1:${server.address().port}`;
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'orlemaz-chromium-'));
-const browser = await puppeteer.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  userDataDir: profile,
-  args: ['--headless', '--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
-         '--disable-background-networking', '--disable-component-update', '--disable-sync',
-         '--no-first-run', '--disable-quic', `--window-size=${WIDTH + 600},${HEIGHT + 300}`],
-});
+let engine;
+try {
+  engine = await launchEngine(engineName, {width: WIDTH + 600, height: HEIGHT + 300}, display);
+  console.log(`# ${engineName}: ${await engine.version()}`);
+} catch (error) {
+  failed++;
+  console.log(`FAIL - ${engineName} starts: ${error.message}`);
+  await finish();
+}
+
+// Lets the test hold the program's frames back: the toolchain asks for each frame through
+// the window's requestAnimationFrame, looked up at every call.
+function frameHold() {
+  const request = window.requestAnimationFrame.bind(window);
+  window.heldFrames = null; // an array of waiting frames while frames are held
+  window.requestAnimationFrame = (frame) => {
+    if (window.heldFrames) return window.heldFrames.push(frame);
+    return request(frame);
+  };
+  window.releaseFrames = () => {
+    const waiting = window.heldFrames || [];
+    window.heldFrames = null;
+    waiting.forEach((frame) => request(frame));
+  };
+}
 
 // Opens the page with frames that the test can hold back, and records its errors. Unless
 // told otherwise, the canvas's box is held at the native window's size, so that the
-// native program's numbers hold; `viewport` may ask for a phone.
+// native program's numbers hold; `viewport` takes puppeteer's setViewport options (a
+// phone's are Chromium's alone).
 async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, pinned = true} = {}) {
-  const page = await browser.newPage();
+  const page = await engine.newPage();
   await page.setViewport(viewport);
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => {
     if (message.type() === 'error' || message.type() === 'warning') errors.push(message.text());
   });
-  await page.evaluateOnNewDocument(() => {
-    const request = window.requestAnimationFrame.bind(window);
-    window.heldFrames = null; // an array of waiting frames while frames are held
-    window.requestAnimationFrame = (frame) => {
-      if (window.heldFrames) return window.heldFrames.push(frame);
-      return request(frame);
-    };
-    window.releaseFrames = () => {
-      const waiting = window.heldFrames || [];
-      window.heldFrames = null;
-      waiting.forEach((frame) => request(frame));
-    };
-  });
-  if (pinned) {
-    await page.evaluateOnNewDocument((w, h) => document.addEventListener('DOMContentLoaded', () => document.head.insertAdjacentHTML(
-      'beforeend', `<style>#screen { flex: none !important; width: ${w}px !important; height: ${h}px !important; }</style>`)), WIDTH, HEIGHT);
-  }
   await page.goto(`${origin}/index.html`);
+  await page.evaluate(frameHold);
+  if (pinned) {
+    await page.evaluate((w, h) => document.head.insertAdjacentHTML('beforeend',
+      `<style>#screen { flex: none !important; width: ${w}px !important; height: ${h}px !important; }</style>`), WIDTH, HEIGHT);
+  }
   const canvas = await page.$('#canvas');
   let box = null;
   const page_ = {
@@ -204,7 +181,13 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
     consoleText: () => page.$eval('#console', (e) => e.textContent),
     status: () => page.$eval('#status', (e) => e.textContent),
     shot: () => canvas.screenshot(),
-    pixel: async ([x, y]) => decodePng(await canvas.screenshot()).rgba(x, y),
+    // The colour of a drawing-buffer pixel, in a picture that may have more pixels than
+    // the buffer.
+    pixel: async ([x, y]) => {
+      const picture = decodePng(await canvas.screenshot());
+      return picture.rgba(Math.floor((x * picture.width) / page_.size.width),
+                          Math.floor((y * picture.height) / page_.size.height));
+    },
   };
   // Waits until what the program prints next, after what it printed so far, holds text.
   page_.expectOutput = async (action, text, what) => {
@@ -238,7 +221,11 @@ async function menuEntry(p, label) {
   throw new Error(`no menu entry "${label}"`);
 }
 const menuOpen = (p) => p.page.$('.glut-menu').then((m) => m !== null);
-const running = (p) => waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
+// Waits for the program to start, then measures the canvas once its buffer follows it.
+const running = async (p) => {
+  await waitFor(async () => (await p.status()).includes('is running'), 'the program to start');
+  return p.measure();
+};
 
 // Opens the menu with the right button at a canvas point and chooses label by dragging.
 async function chooseByDrag(p, point, label) {
@@ -307,10 +294,25 @@ const floorPoint = floorAt();
 const rodPoint = (index, size) => project([rodX(index), ROD_AXIS_Y, 50], START_VIEW, size);
 const CAMERA_KEYS = [['ArrowLeft', 'ArrowRight'], ['ArrowUp', 'ArrowDown'], ['z', 'Z'], ['+', '-']];
 const BANNER = '\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n';
-const figures = {};
 
 const p = await openPage();
 current = p;
+
+// First of all, WebGL works here: a context, and the program's first picture drawn.
+// Without it every check would only wait out its deadline, so the run stops.
+await check(`WebGL works in ${engineName}: a context, and the program's first picture`, async () => {
+  const context = await p.page.evaluate(() => {
+    const gl = document.createElement('canvas').getContext('webgl');
+    return gl && `${gl.getParameter(gl.VERSION)}, ${gl.getParameter(gl.RENDERER)}`;
+  });
+  expect(context, 'no WebGL context');
+  console.log(`# ${engineName}: ${context}`);
+  await waitFor(async () => {
+    const {pixels, channels} = decodePng(await p.shot());
+    return pixels.some((value, i) => i % channels < 3 && value > 40);
+  }, 'the first picture');
+});
+if (failed) await finish();
 
 await check('loads without errors and draws the first picture', async () => {
   await running(p);
@@ -331,8 +333,9 @@ await check('h prints the banner, line breaks first, at once', async () => {
 await check('camera keys change the picture and their opposites bring back the same one', async () => {
   const pairs = CAMERA_KEYS.slice(0, 3).map(([key, opposite]) =>
     [() => p.page.keyboard.press(key), () => p.page.keyboard.press(opposite)]);
-  // "+" from a Spanish keyboard's own key, and "-".
-  pairs.push([() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')]);
+  // "+" from a Spanish keyboard's own key (through Chromium's protocol), and "-".
+  pairs.push(engine.cdp ? [() => typeOnLayout(p, '+', 'BracketRight'), () => typeOnLayout(p, '-', 'Slash')]
+    : [() => p.page.keyboard.press('+'), () => p.page.keyboard.press('-')]);
   for (const [there, back] of pairs) await expectRoundTrip(p, there, back);
 });
 
@@ -488,8 +491,11 @@ current = desk;
 
 await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full screen: picks land', async () => {
   await running(desk);
-  const fullScreen = (on) => desk.page.click('#fullscreen').then(() => waitFor(() =>
-    desk.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen'));
+  const fullScreen = async (on) => {
+    const b = await (await desk.page.$('#fullscreen')).boundingBox();
+    await desk.page.mouse.click(b.x + b.width / 2, b.y + b.height / 2);
+    await waitFor(() => desk.page.evaluate((on) => !!document.fullscreenElement === on, on), 'full screen');
+  };
   const changes = [[3, '1600 x 1000', () => resize(desk, {width: 1600, height: 1000}, 'beside')],
                    [6, '900 x 700', () => resize(desk, {width: 900, height: 700}, 'beside')],
                    [1, 'full screen', () => fullScreen(true)], [4, 'back from full screen', () => fullScreen(false)]];
@@ -513,11 +519,12 @@ await check('motion is plain while no button the page saw pressed is held, whate
   const cdp = await desk.page.createCDPSession();
   await desk.expectOutput(() => cdp.send('Input.dispatchMouseEvent', {type: 'mouseMoved', x: x + 40, y, buttons: 2}),
     '\nMoviendo Mundo', 'the pan message');
-  await desk.page.close();
-});
+}, CDP);
+await desk.page.close();
 
 const PHONE = {width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true};
-const phone = await openPage({viewport: PHONE, pinned: false});
+// Touch and a phone's screen are emulated through Chromium's protocol alone.
+const phone = engine.cdp ? await openPage({viewport: PHONE, pinned: false}) : null;
 current = phone;
 
 await check('a phone: the page fits upright and turned, the buffer follows, the keys show', async () => {
@@ -527,7 +534,7 @@ await check('a phone: the page fits upright and turned, the buffer follows, the 
     await phone.measure();
   }
   expect(await phone.page.$eval('[data-key=h]', (k) => k.getClientRects().length > 0), 'the on-screen keys show');
-});
+}, CDP);
 
 await check('a phone: each on-screen key does what one press of its key does', async () => {
   const press = (key) => () => phone.canvas.focus().then(() => phone.page.keyboard.press(key));
@@ -538,7 +545,7 @@ await check('a phone: each on-screen key does what one press of its key does', a
   const before = (await phone.consoleText()).length;
   await tapKey(phone, 'h');
   await waitFor(async () => (await phone.consoleText()).slice(before) === BANNER, 'the banner');
-});
+}, CDP);
 
 await check('a phone: a tap binds a rod, drags turn it from wherever the finger goes down', async () => {
   const size = phone.size;
@@ -552,7 +559,7 @@ await check('a phone: a tap binds a rod, drags turn it from wherever the finger 
   await drag(phone, [size.width / 4, size.height - 20], [-30, 0]);
   await waitFor(async () => (await phone.shot()).equals(before), 'the rod back where it was');
   await phone.expectOutput(() => tap(phone, floorAt(size)), ' Id: -1 \n', 'the releasing pick');
-});
+}, CDP);
 
 await check('a phone: a long press opens the menu, a tap elsewhere closes it, a tap on an entry chooses', async () => {
   const text = await phone.consoleText();
@@ -566,14 +573,14 @@ await check('a phone: a long press opens the menu, a tap elsewhere closes it, a 
   const [x, y] = await menuEntry(phone, 'PONER/QUITAR BOLA');
   await phone.expectOutput(() => tapAtPage(phone, x, y), 'Choque!\n', 'the ball on, then Choque!');
   expect(!(await menuOpen(phone)), 'the menu closed');
-});
+}, CDP);
 
 await check('a phone: the Escape key ends the program', async () => {
   await tapKey(phone, 'Escape');
   await waitFor(async () => (await phone.status()).includes('ended'), 'the page to say it ended');
   expect(phone.errors.length === 0, `errors: ${phone.errors.join('; ')}`);
   await phone.page.close();
-});
+}, CDP);
 
 // ---------------------------------------------------------------------------------------
 // Selection parity with Mesa
@@ -627,14 +634,19 @@ await check('the web layer\'s hit records match Mesa\'s over the grid', async ()
   expect(same === native.length, `${native.length - same} picks differ: ${differences.join(' | ')}`);
 });
 
-await browser.close();
-server.close();
-fs.rmSync(profile, {recursive: true, force: true});
+await finish();
 
-if (figures.fps) console.log(`frames a second: ${figures.fps.toFixed(1)}, pick: ${figures.pickMs.toFixed(2)} ms (median of 10)`);
-if (figures.parity) {
-  const {points, same, maxDepth} = figures.parity;
-  console.log(`parity: ${same} of ${points} picks match Mesa's, largest depth difference ${maxDepth} (of 2^32)`);
+// Closes the browser and prints the figures and the count; ends the run.
+async function finish() {
+  await engine?.close().catch(() => {});
+  server.close();
+  const name = engineName;
+  if (figures.fps) console.log(`${name}: frames a second: ${figures.fps.toFixed(1)}, pick: ${figures.pickMs.toFixed(2)} ms (median of 10)`);
+  if (figures.parity) {
+    const {points, same, maxDepth} = figures.parity;
+    console.log(`${name}: parity: ${same} of ${points} picks match Mesa's, largest depth difference ${maxDepth} (of 2^32)`);
+  }
+  if (chromiumOnly.length) console.log(`${name}: left to Chromium: ${chromiumOnly.join('; ')}`);
+  console.log(`${name}: ${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
 }
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
