@@ -73,7 +73,7 @@ async function check(name, body, needs = null) {
     console.log(`FAIL - ${name}: ${error.message}`);
     if (current) {
       await current.page.mouse.up({button: 'right'}).catch(() => {});
-      if (engine.cdp) await current.page.touchscreen.touchEnd().catch(() => {});
+      if (current.cdp) await touch(current, 'touchEnd', []).catch(() => {});
       await current.page.evaluate(() => window.releaseFrames()).catch(() => {});
     }
   }
@@ -164,6 +164,7 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
   let box = null;
   const page_ = {
     page, errors, canvas,
+    cdp: engine.cdp ? await page.createCDPSession() : null, // Chromium's protocol, for touch
     size: null, // the drawing buffer's {width, height}, as last measured
     // Page coordinates of a drawing-buffer pixel: the buffer is the CSS size times the
     // pixel ratio, at most 2.
@@ -249,7 +250,7 @@ async function chooseByClicks(p, point, label) {
 // Presses a key as a keyboard of another layout types it: the key's character with the
 // code of a different physical key.
 async function typeOnLayout(p, key, code) {
-  const cdp = await p.page.createCDPSession();
+  const cdp = p.cdp;
   for (const type of ['keyDown', 'keyUp']) {
     await cdp.send('Input.dispatchKeyEvent', {type, key, code, text: type === 'keyDown' ? key : undefined});
   }
@@ -265,23 +266,28 @@ async function expectRoundTrip(p, there, back) {
 }
 
 // A finger's tap, drag and long press at drawing-buffer pixels, and a tap on an on-screen
-// key. A tap's two touch events, and a drag's first two, go out together, so that a page
-// slow to take each one on a loaded machine does not see a long press in them.
+// key, as touch events sent through Chromium's protocol. A tap's two touch events, and a
+// drag's first two, go out together, so that a page slow to take each one on a loaded
+// machine does not see a long press in them; the protocol keeps their order.
+function touch(p, type, points) {
+  const touchPoints = points.map(([x, y]) => ({x, y}));
+  return p.cdp.send('Input.dispatchTouchEvent', {type, touchPoints});
+}
 async function tapAtPage(p, x, y) {
-  await Promise.all([p.page.touchscreen.touchStart(x, y), p.page.touchscreen.touchEnd()]);
+  await Promise.all([touch(p, 'touchStart', [[x, y]]), touch(p, 'touchEnd', [])]);
 }
 const tap = (p, point) => tapAtPage(p, ...p.at(point));
 async function drag(p, from, [dx, dy], steps = 2) {
   const [x, y] = p.at(from);
-  const move = (i) => p.page.touchscreen.touchMove(x + (dx * i) / steps, y + (dy * i) / steps);
-  await Promise.all([p.page.touchscreen.touchStart(x, y), move(1)]);
+  const move = (i) => touch(p, 'touchMove', [[x + (dx * i) / steps, y + (dy * i) / steps]]);
+  await Promise.all([touch(p, 'touchStart', [[x, y]]), move(1)]);
   for (let i = 2; i <= steps; i++) await move(i);
-  await p.page.touchscreen.touchEnd();
+  await touch(p, 'touchEnd', []);
 }
 async function longPress(p, point) {
-  await p.page.touchscreen.touchStart(...p.at(point));
+  await touch(p, 'touchStart', [p.at(point)]);
   await waitFor(() => menuOpen(p), 'the menu to open under a long press');
-  await p.page.touchscreen.touchEnd();
+  await touch(p, 'touchEnd', []);
 }
 async function tapKey(p, key) {
   const b = await (await p.page.$(`button[data-key="${key}"]`)).boundingBox();
@@ -516,7 +522,7 @@ await check('motion is plain while no button the page saw pressed is held, whate
   // chosen by press-drag-release; sent through Chromium's protocol, which sets the buttons.
   await chooseByDrag(desk, floorAt(desk.size), 'MOVER MODELO');
   const [x, y] = desk.at(floorAt(desk.size));
-  const cdp = await desk.page.createCDPSession();
+  const cdp = desk.cdp;
   await desk.expectOutput(() => cdp.send('Input.dispatchMouseEvent', {type: 'mouseMoved', x: x + 40, y, buttons: 2}),
     '\nMoviendo Mundo', 'the pan message');
 }, CDP);
