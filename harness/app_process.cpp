@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,13 +46,7 @@ bool InputBurst::send() const {
     return runProgram(words_);
 }
 
-WindowSession::WindowSession() : display_(openDisplay()) {}
-
-WindowSession::~WindowSession() {
-    if (display_ != nullptr) {
-        XCloseDisplay(display_);
-    }
-}
+WindowSession::WindowSession() : connection_(openDisplay()), display_(connection_.get()) {}
 
 Window WindowSession::waitForWindow(std::chrono::milliseconds timeout) {
     if (display_ == nullptr) {
@@ -218,36 +211,13 @@ bool WindowSession::sendCloseRequest() {
 AppProcess::AppProcess(const std::vector<std::string>& command) {
     underWindowManager(); // started first, so that it frames the program's window
     int pipeFds[2] = {-1, -1};
-    if (pipe(pipeFds) != 0) {
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         return;
     }
-    const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
-        // The program must not outlive a harness that is killed (a time-out, a crash).
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        const char* preload = std::getenv("ORLEMAZ_PROGRAM_PRELOAD");
-        if (preload != nullptr && *preload != '\0') {
-            setenv("LD_PRELOAD", preload, 1);
-        }
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        std::vector<std::string> words = command;
-        if (words.empty()) {
-            words.push_back(ORLEMAZ_BINARY);
-        }
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
+    const char* preload = std::getenv("ORLEMAZ_PROGRAM_PRELOAD");
+    // The program must not outlive a harness that is killed (a time-out, a crash).
+    pid_ = startChild(command.empty() ? std::vector<std::string>{ORLEMAZ_BINARY} : command,
+                      pipeFds[1], STDERR_FILENO, SIGKILL, preload != nullptr ? preload : "");
     close(pipeFds[1]);
     outFd_ = pipeFds[0];
     fcntl(outFd_, F_SETFL, fcntl(outFd_, F_GETFL) | O_NONBLOCK);

@@ -10,6 +10,7 @@
 #include "harness/x_server.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -51,9 +52,6 @@ struct WindowPlacement {
 class WindowSession {
   public:
     WindowSession();
-    ~WindowSession();
-    WindowSession(const WindowSession&) = delete;
-    WindowSession& operator=(const WindowSession&) = delete;
 
     Display* display() const {
         return display_;
@@ -108,6 +106,12 @@ class WindowSession {
     bool sendCloseRequest();
 
   protected:
+    struct Closer {
+        void operator()(Display* dpy) const {
+            XCloseDisplay(dpy);
+        }
+    };
+    std::unique_ptr<Display, Closer> connection_; // the session's own, closed with it
     Display* display_ = nullptr;
     Window window_ = 0;
 };

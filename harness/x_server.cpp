@@ -158,21 +158,10 @@ bool underWindowManager() {
             return false;
         }
         if (!windowManagerRuns(dpy)) {
-            const pid_t parent = getpid();
-            managerPid = fork();
-            if (managerPid == 0) {
-                // The manager ends with the process that started it; its chatter stays out
-                // of the log.
-                prctl(PR_SET_PDEATHSIG, SIGTERM);
-                if (getppid() != parent) {
-                    _exit(127);
-                }
-                const int devNull = open("/dev/null", O_WRONLY);
-                dup2(devNull, STDOUT_FILENO);
-                dup2(devNull, STDERR_FILENO);
-                execlp(manager, manager, static_cast<char*>(nullptr));
-                _exit(127);
-            }
+            // Its chatter stays out of the log.
+            const int devNull = open("/dev/null", O_WRONLY);
+            managerPid = startChild({manager}, devNull, devNull, SIGTERM);
+            close(devNull);
             std::atexit(stopWindowManager);
             waitFor([&] { return windowManagerRuns(dpy); });
         }
@@ -181,6 +170,31 @@ bool underWindowManager() {
         return runs;
     }();
     return managed;
+}
+
+pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
+                 const std::string& preload) {
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, deathSignal);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        if (!preload.empty()) {
+            setenv("LD_PRELOAD", preload.c_str(), 1);
+        }
+        dup2(outFd, STDOUT_FILENO);
+        dup2(errFd, STDERR_FILENO);
+        std::vector<char*> words;
+        for (std::string& word : argv) {
+            words.push_back(word.data());
+        }
+        words.push_back(nullptr);
+        execvp(words[0], words.data());
+        _exit(127);
+    }
+    return pid;
 }
 
 bool runProgram(const std::vector<std::string>& argv) {

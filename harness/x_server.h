@@ -7,6 +7,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -50,6 +51,11 @@ Rect screenRect(Display* dpy, Window window);
 // and which ends with the calling process.
 bool underWindowManager();
 
+// Starts argv (no shell: no word is ever parsed) as a child that gets deathSignal when the
+// calling process ends, with its standard output and error on outFd and errFd and the
+// library preload (if any) preloaded into it alone; returns its pid (-1 on failure).
+pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
+                 const std::string& preload = "");
 // Starts argv (no shell: no word is ever parsed) and waits for it; returns whether it
 // exited with status 0.
 bool runProgram(const std::vector<std::string>& argv);
