@@ -171,7 +171,9 @@ int main(int argc, char** argv) {
     if (command == "close" && args.size() == 2) {
         const long pid = std::atol(args[1].c_str());
         WindowSession session;
-        if (session.waitForWindow(std::chrono::seconds(1)) != 0) {
+        Window window = 0;
+        waitFor([&] { return (window = session.waitForWindow({})) != 0 || processEnded(pid); });
+        if (window != 0) {
             session.sendCloseRequest();
         }
         if (!waitFor([&] { return processEnded(pid); })) {
