@@ -218,9 +218,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::printf("  pick / frame    = %.2f  (target <= %.1f: %s)\n", pick / frame,
                         PICK_FRAMES_TARGET, pick / frame <= PICK_FRAMES_TARGET ? "met" : "NOT met");
         }
-        if (frame > 0.0) {
-            std::printf("  ordinary frames per second = %.0f\n", 1000.0 / frame);
-        }
         std::fflush(stdout);
     }
 
