@@ -102,7 +102,9 @@ static int soak(double seconds, unsigned long seed, long pid) {
     auto nextMenu = start + std::chrono::seconds(5);
     while (Clock::now() - start < std::chrono::duration<double>(seconds) && !processEnded(pid)) {
         if (Clock::now() >= nextMenu) {
-            menuChoices += session.chooseMenuEntry(chance() < 0.5 ? MOVE_MODEL : MOVE_RODS);
+            const MenuEntry entry = chance() < 0.5 ? MOVE_MODEL : MOVE_RODS;
+            menuChoices += session.movePointer(window.width / 2, window.height / 2) &&
+                           session.chooseMenuEntry(entry);
             nextMenu += std::chrono::seconds(5);
             continue;
         }
