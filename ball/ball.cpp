@@ -49,10 +49,8 @@ static void collideWithPlayers() {
     }
 }
 
-// One ball step: collide, draw where the ball was, move, then turn back past the bounds.
-void stepBall() {
-    collideWithPlayers();
-
+// Draws the ball where it is, in its material.
+void drawBall() {
     glPushMatrix();
     {
         glTranslatef(ball.x, ball.y, ball.z);
@@ -60,6 +58,12 @@ void stepBall() {
         glutSolidSphere(BALL_RADIUS, ROUND_SLICES, ROUND_SLICES);
     }
     glPopMatrix();
+}
+
+// One ball step: collide, draw where the ball was, move, then turn back past the bounds.
+void stepBall() {
+    collideWithPlayers();
+    drawBall();
 
     ball.prevX = ball.x;
     ball.prevZ = ball.z;

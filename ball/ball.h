@@ -5,3 +5,6 @@
 // Tests the ball against the lowered players, draws it, moves it and bounces it off the
 // wall bounds. Prints "Choque!" on a hit.
 void stepBall();
+
+// Draws the ball where it is, without moving it.
+void drawBall();

@@ -7,22 +7,19 @@
 
 #include <GL/freeglut.h>
 #include <GL/glu.h>
-#include <GL/glx.h>
-#include <X11/Xlib.h>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
 #include <map>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "app/app.h"
-#include "support/program_window.h"
 #include "app/scene_state.h"
+#include "ball/ball.h"
 #include "draw/draw.h"
+#include "harness/in_process.h"
 #include "input/input.h"
 #include "view/view.h"
 
@@ -40,29 +37,6 @@ BallState recordedBall;       // the ball as the display list holds it
 int pickX = 0;                // window pixels, origin top left
 int pickY = 0;
 
-// Sends the console (the program's "Choque!" lines) to /dev/null while a benchmark runs,
-// so that only the benchmark's own report reaches standard output.
-class QuietConsole {
-  public:
-    QuietConsole() {
-        std::fflush(stdout);
-        savedFd_ = dup(STDOUT_FILENO);
-        const int nullFd = open("/dev/null", O_WRONLY);
-        dup2(nullFd, STDOUT_FILENO);
-        close(nullFd);
-    }
-    ~QuietConsole() {
-        std::fflush(stdout);
-        dup2(savedFd_, STDOUT_FILENO);
-        close(savedFd_);
-    }
-    QuietConsole(const QuietConsole&) = delete;
-    QuietConsole& operator=(const QuietConsole&) = delete;
-
-  private:
-    int savedFd_ = -1;
-};
-
 // CPU time of the calling thread, in milliseconds.
 double threadCpuMilliseconds() {
     timespec now{};
@@ -70,7 +44,8 @@ double threadCpuMilliseconds() {
     return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) * 1e-6;
 }
 
-// For one run of a benchmark: keeps the console quiet and reports the calling thread's CPU
+// For one run of a benchmark: keeps the console (the program's "Choque!" lines) out of the
+// report, and reports the calling thread's CPU
 // time per iteration as the counter main_thread_ms (Google Benchmark's own CPU column counts
 // every thread of the process, llvmpipe's rasterisers included).
 class BenchmarkScope {
@@ -85,36 +60,20 @@ class BenchmarkScope {
     BenchmarkScope& operator=(const BenchmarkScope&) = delete;
 
   private:
-    QuietConsole quiet_;
+    ConsoleCapture quiet_;
     benchmark::State& state_;
     double startMs_ = 0.0;
 };
 
 // Records what display draws for one frame with the ball on, without the clear, the swap
-// and the ball's motion, into a display list: the same calls under the same materials.
+// and the ball's motion, into a display list: the program's own drawing routines.
 GLuint recordFrameGeometry() {
     recordedBall = ball;
     const GLuint list = glGenLists(1);
     glNewList(list, GL_COMPILE);
     {
-        setMaterial(MAT_FLOOR);
-        glShadeModel(GL_SMOOTH);
-        drawAxes(AXIS_LENGTH);
-        glColor3f(1.0f, 0.0f, 1.0f);
-        drawFlatQuad(-FLOOR_HALF_SIZE, -FLOOR_HALF_SIZE, FLOOR_HALF_SIZE, FLOOR_HALF_SIZE);
-        setMaterial(MAT_TABLE);
-        glColor3f(1.0f, 0.0f, 0.0f);
-        drawTable();
-        for (int i = 0; i < ROD_COUNT; i++) {
-            drawRod(i);
-        }
-        glPushMatrix();
-        {
-            glTranslatef(ball.x, ball.y, ball.z);
-            setMaterial(MAT_BALL);
-            glutSolidSphere(BALL_RADIUS, ROUND_SLICES, ROUND_SLICES);
-        }
-        glPopMatrix();
+        drawScene();
+        drawBall();
     }
     glEndList();
     return list;
@@ -139,27 +98,6 @@ void ceilingFrame() {
     glutPostRedisplay();
 }
 
-// The window's pixels as the X server shows them after the last swap (empty on failure).
-std::vector<unsigned long> grabWindow() {
-    Display* dpy = glXGetCurrentDisplay();
-    const Window win = glXGetCurrentDrawable();
-    glFinish();
-    XSync(dpy, False);
-    std::vector<unsigned long> pixels;
-    XImage* image = XGetImage(dpy, win, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, AllPlanes, ZPixmap);
-    if (image == nullptr) {
-        return pixels;
-    }
-    pixels.reserve(static_cast<size_t>(WINDOW_WIDTH) * WINDOW_HEIGHT);
-    for (int y = 0; y < WINDOW_HEIGHT; y++) {
-        for (int x = 0; x < WINDOW_WIDTH; x++) {
-            pixels.push_back(XGetPixel(image, x, y));
-        }
-    }
-    XDestroyImage(image);
-    return pixels;
-}
-
 // How far the display-list frame is from the ordinary frame drawn with the ball where the
 // list holds it.
 struct PictureDifference {
@@ -173,25 +111,14 @@ PictureDifference compareCeilingWithFrame() {
     ball = recordedBall;
     ball.ballOn = 1;
     display();
-    const std::vector<unsigned long> ordinary = grabWindow();
+    const WindowImage ordinary = grabProgramWindow();
     ball = running;
     ceilingFrame();
-    const std::vector<unsigned long> replayed = grabWindow();
+    const WindowImage replayed = grabProgramWindow();
     PictureDifference difference;
-    if (ordinary.empty() || ordinary.size() != replayed.size()) {
-        return difference;
-    }
-    difference.pixels = 0;
-    for (size_t i = 0; i < ordinary.size(); i++) {
-        if (ordinary[i] == replayed[i]) {
-            continue;
-        }
-        difference.pixels++;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            const int a = static_cast<int>((ordinary[i] >> shift) & 0xffu);
-            const int b = static_cast<int>((replayed[i] >> shift) & 0xffu);
-            difference.largestStep = std::max(difference.largestStep, std::abs(a - b));
-        }
+    if (!ordinary.empty() && !replayed.empty()) {
+        difference.pixels = ordinary.differences(replayed);
+        difference.largestStep = ordinary.largestStep(replayed);
     }
     return difference;
 }
@@ -226,43 +153,19 @@ double largest(const std::vector<double>& v) {
     return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
 }
 
-// A frame that only clears and swaps the window: the cost no frame can go below.
-void frameFloor(benchmark::State& state) {
-    BenchmarkScope scope(state);
-    for (auto _ : state) {
-        floorFrame();
-        glFinish();
-    }
-}
-
-// One ordinary frame of the running program with the ball on.
-void ordinaryFrame(benchmark::State& state) {
-    BenchmarkScope scope(state);
-    ball.ballOn = 1;
-    for (auto _ : state) {
-        display();
-        glFinish();
-    }
-}
-
-// The same frame with its geometry replayed from the display list: the best this scene can
-// do on this renderer.
-void frameCeiling(benchmark::State& state) {
-    BenchmarkScope scope(state);
-    for (auto _ : state) {
-        ceilingFrame();
-        glFinish();
-    }
-}
-
 // One left click on the rod: the selection pass and the view reload that follows it.
 // Successive clicks bind and release the rod in turn, through the same selection pass.
-void pickAtRod(benchmark::State& state) {
+void clickRod() {
+    pickObject(pickX, pickY);
+    resetProjection();
+}
+
+// Times one kind of frame (or pick), each finished with glFinish, with the ball on.
+template <void (*frame)()> void timeEach(benchmark::State& state) {
     BenchmarkScope scope(state);
     ball.ballOn = 1;
     for (auto _ : state) {
-        pickObject(pickX, pickY);
-        resetProjection();
+        frame();
         glFinish();
     }
 }
@@ -315,9 +218,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::printf("  pick / frame    = %.2f  (target <= %.1f: %s)\n", pick / frame,
                         PICK_FRAMES_TARGET, pick / frame <= PICK_FRAMES_TARGET ? "met" : "NOT met");
         }
-        if (frame > 0.0) {
-            std::printf("  ordinary frames per second = %.0f\n", 1000.0 / frame);
-        }
         std::fflush(stdout);
     }
 
@@ -336,11 +236,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
 // Every benchmark is timed by the wall clock, llvmpipe rasterising on threads of its own;
 // its CPU time is that of the whole process.
 void registerBenchmarks() {
+    // The floor: a frame that only clears and swaps, the cost no frame can go below. The
+    // ordinary frame of the running program. The ceiling: the same frame's geometry from the
+    // display list, the best this scene can do on this renderer. One click on the rod.
     const std::pair<const char*, void (*)(benchmark::State&)> all[] = {
-        {"frameFloor", frameFloor},
-        {"ordinaryFrame", ordinaryFrame},
-        {"frameCeiling", frameCeiling},
-        {"pickAtRod", pickAtRod},
+        {"frameFloor", timeEach<floorFrame>},
+        {"ordinaryFrame", timeEach<display>},
+        {"frameCeiling", timeEach<ceilingFrame>},
+        {"pickAtRod", timeEach<clickRod>},
     };
     for (const auto& entry : all) {
         benchmark::RegisterBenchmark(entry.first, entry.second)
@@ -374,12 +277,11 @@ int main(int argc, char** argv) {
     // on first use. The pick point must bind the rod (name index + 2), or the pick figure
     // means nothing.
     {
-        QuietConsole quiet;
+        ConsoleCapture quiet;
         ball.ballOn = 1;
         display();
         ceilingFrame();
-        pickObject(pickX, pickY);
-        resetProjection();
+        clickRod();
         glFinish();
     }
     if (interaction.selectedId != PICKED_ROD + ROD_NAME_BASE) {
@@ -389,7 +291,7 @@ int main(int argc, char** argv) {
     }
     PictureDifference difference;
     {
-        QuietConsole quiet;
+        ConsoleCapture quiet;
         difference = compareCeilingWithFrame();
     }
     std::printf("Window %dx%d; pick at (%d, %d) on rod %d; renderer %s, %s\n", WINDOW_WIDTH,

@@ -69,6 +69,10 @@ void setMaterial(const Material& m);
 // GLUT display callback: draws one whole frame, steps the ball, swaps and asks for the next.
 void display();
 
+// Draws the floor, the axes, the table and the rods under their selection names: the frame
+// without the clear, the ball and the swap.
+void drawScene();
+
 // Draws the legs, the walls and the playing surface.
 void drawTable();
 

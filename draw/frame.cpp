@@ -18,6 +18,20 @@ void display() {
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
+    drawScene();
+
+    // The ball has no name of its own: it is picked as the last rod.
+    if (ball.ballOn != 0) {
+        stepBall();
+    }
+
+    glFlush();
+    glutSwapBuffers();
+    glutPostRedisplay();
+}
+
+// Draws the floor, the axes, the table and the rods, each under its selection name.
+void drawScene() {
     // Floor and axes stay under the bottom name that picking pushes (NAME_NONE).
     // The glColor calls here and below have no effect under lighting.
     setMaterial(MAT_FLOOR);
@@ -35,15 +49,6 @@ void display() {
         glLoadName(i + ROD_NAME_BASE);
         drawRod(i);
     }
-
-    // The ball has no name of its own: it is picked as the last rod.
-    if (ball.ballOn != 0) {
-        stepBall();
-    }
-
-    glFlush();
-    glutSwapBuffers();
-    glutPostRedisplay();
 }
 
 // Four legs, four walls and the playing surface, in the current material for legs and walls.

@@ -36,20 +36,17 @@ quietly() {
 
 # What building the program needs.
 BUILD_PACKAGES=(build-essential cmake freeglut3-dev libglu1-mesa-dev libgl1-mesa-dev
-    libgl1-mesa-dri libx11-dev libxi-dev)
-# What scripts/run needs without a display: a virtual X server, and Debian's python3 with
-# its X library for scripts/window_session.py.
-HEADLESS_PACKAGES=(xvfb xauth python3 python3-xlib)
+    libgl1-mesa-dri libx11-dev libxi-dev libpng-dev)
+# What scripts/run needs without a display: a virtual X server.
+HEADLESS_PACKAGES=(xvfb xauth)
 # What the tests need besides: GoogleTest, a virtual X server, a window manager to frame
-# the window, X input and inspection tools, ImageMagick to save pictures of the window,
-# python3 for the soak, and the validators of the installed desktop entry, AppStream data and
-# manual page.
+# the window, X input and inspection tools, python3 for the soak, and the validators of the
+# installed desktop entry, AppStream data and manual page.
 TEST_PACKAGES=(googletest libgtest-dev libgmock-dev libx11-dev xvfb xauth xdotool x11-utils python3
-    python3-xlib imagemagick openbox desktop-file-utils appstream man-db groff-base)
+    openbox desktop-file-utils appstream man-db groff-base)
 # What the benchmark and the frame-rate measurement need besides: Google Benchmark, a virtual
 # X server, X input and inspection tools, and glxgears for comparison.
-BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils python3
-    python3-xlib)
+BENCH_PACKAGES=(libbenchmark-dev libx11-dev xvfb xauth xdotool x11-utils mesa-utils)
 # What the Windows cross-build needs: MinGW-w64 (its win32-threads flavour, which is all the
 # program needs), patch for the mend applied to freeglut's source, and zip for the archive.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 cmake make patch zip)
@@ -60,9 +57,8 @@ WINE_PACKAGES=(wine wine64 xvfb xauth xdotool x11-utils unzip)
 # dependencies, and file, through which CPack finds the binaries to strip.
 PACKAGE_PACKAGES=(dpkg-dev file)
 # What scripts/package --check needs besides: the validators, lintian, and a virtual X
-# server with scripts/window_session.py to run the installed program.
-PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db groff-base xvfb xauth
-    python3 python3-xlib)
+# server to run the installed program on.
+PACKAGE_CHECK_PACKAGES=(lintian appstream desktop-file-utils man-db groff-base xvfb xauth)
 # What the browser build needs: Emscripten (it brings its own GLUT), Debian's node for its
 # JavaScript tools, and python3 to serve the page.
 WEB_BUILD_PACKAGES=(emscripten nodejs cmake make python3)

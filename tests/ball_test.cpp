@@ -41,7 +41,7 @@ bool ballDrawnAt(float x, float z) {
     if (!projectToWindow(x, 23.0, z, &wx, &wy)) {
         return false;
     }
-    const Rgb rgb =
+    const Pixel rgb =
         readWindowPixel(static_cast<int>(std::lround(wx)), static_cast<int>(std::lround(wy)));
     return rgb.r + rgb.g + rgb.b < 200;
 }

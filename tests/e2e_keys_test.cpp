@@ -1,16 +1,13 @@
 // Every key of the real program pressed as a person would: the camera keys move the
 // table where the camera's arithmetic puts it and each undoes its opposite, the help keys
 // print the banner byte for byte, other keys do nothing, and Escape ends the program.
-#include <gtest/gtest.h>
+#include "support/e2e.h"
 
 #include <functional>
-#include <sys/wait.h>
-
-#include "support/app_process.h"
 
 namespace {
 
-const std::string BANNER = "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n";
+using EndToEndKeys = EndToEndTest;
 
 struct CameraKey {
     const char* key;      // xdotool key name
@@ -26,12 +23,9 @@ void expectPlayersWhereTheCameraPutsThem(const WindowImage& picture, const Camer
     EXPECT_TRUE(showsPlayer(picture, camera, 1, 89.0, 32.5)) << "rod 7's player";
 }
 
-TEST(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+TEST_F(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {
     ASSERT_TRUE(app.placePointer(340, 240)); // keys go to the window under the pointer
-    const WindowImage start = app.waitForPicture(
-        [](const WindowImage& picture) { return picture.count(isTeam0Shirt) > 0; });
+    const WindowImage start = app.waitForPicture(showsTable);
     ASSERT_FALSE(start.empty()) << "the table was never drawn";
 
     // Ten presses of + bring the camera 50 units closer, enough to see which way it went.
@@ -69,8 +63,8 @@ TEST(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {
     size_t mark = app.console().size();
     for (const char* key : {"h", "H"}) {
         ASSERT_TRUE(app.pressKey(key));
-        ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos) << key;
-        EXPECT_EQ(app.console().substr(mark), BANNER) << key;
+        ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos) << key;
+        EXPECT_EQ(app.console().substr(mark), HELP_BANNER) << key;
         mark = app.console().size();
     }
 
@@ -81,17 +75,14 @@ TEST(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {
         ASSERT_TRUE(app.pressKey(key)) << key;
     }
     ASSERT_TRUE(app.pressKey("h"));
-    ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
-    EXPECT_EQ(app.console().substr(mark), BANNER) << "another key printed something";
+    ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos);
+    EXPECT_EQ(app.console().substr(mark), HELP_BANNER) << "another key printed something";
     EXPECT_FALSE(waitFor([&] { return app.picture().differences(before) > 0; },
                          std::chrono::milliseconds(500)))
         << "another key changed the picture";
 
     ASSERT_TRUE(app.pressKey("Escape"));
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status)) << "Escape did not end the program";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    expectExitsWithZero(app, "Escape");
 }
 
 } // namespace

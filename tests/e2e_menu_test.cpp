@@ -2,21 +2,18 @@
 // as a person would: moving the model pans the picture, the ball goes on and off, and
 // "Salir" ends the program; wherever the window is, the entry under the pointer is the
 // one that runs. One more scenario takes the README's picture of the window.
-#include <gtest/gtest.h>
+#include "support/e2e.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include "support/app_process.h"
 
 namespace {
 
-enum MenuEntry { MOVE_MODEL = 0, MOVE_RODS = 1, TOGGLE_BALL = 2, QUIT = 3 };
-
-const std::string BANNER = "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n";
+using EndToEndMenu = EndToEndTest;
+using EndToEndMenuPlaced = PlacedEndToEndTest;
+using ReadmePicture = EndToEndTest;
 
 bool showsBall(const WindowImage& picture) {
     return picture.count(isBall) > 0;
@@ -41,12 +38,9 @@ bool showsWholeBall(const WindowImage& picture) {
     return count >= 60 && std::abs(width - height) <= 1 && count >= 0.72 * width * height;
 }
 
-TEST(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+TEST_F(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     ASSERT_TRUE(app.placePointer(200, 150));
-    ASSERT_FALSE(
-        app.waitForPicture([](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; }).empty());
+    ASSERT_FALSE(app.waitForPicture(showsTable).empty());
 
     // "MOVER MODELO": the menu's own motion is not seen, so the first plain motion
     // carries the whole way from where the menu was opened: 40 right pans 4, 20 up 5.
@@ -84,26 +78,18 @@ TEST(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     EXPECT_FALSE(still.empty()) << "the ball stayed on";
     mark = app.console().size();
     ASSERT_TRUE(app.pressKey("h"));
-    ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
-    EXPECT_EQ(app.console().substr(mark), BANNER) << "the ball went on moving";
+    ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos);
+    EXPECT_EQ(app.console().substr(mark), HELP_BANNER) << "the ball went on moving";
     EXPECT_EQ(app.console().find("Moviendo", app.console().find("Moviendo") + 1), std::string::npos)
         << "the view panned after another entry was chosen";
 
     ASSERT_TRUE(app.chooseMenuEntry(QUIT));
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status)) << "Salir did not end the program";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    expectExitsWithZero(app, "Salir");
 }
 
 // Wherever the window is, a release on an entry runs exactly that entry, a release
 // outside the menu runs nothing, and a click, then a click on an entry, still works.
-class EndToEndMenuPlaced : public ::testing::TestWithParam<WindowPlacement> {};
-
 TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
-    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
     const Rect window = app.place();
     ASSERT_TRUE(app.placePointer(200, 150));
 
@@ -124,8 +110,8 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
     ASSERT_TRUE(app.click(1));
     ASSERT_TRUE(waitFor([&] { return !app.menuIsOpen(); })) << "the menu stayed open";
     ASSERT_TRUE(app.pressKey("h"));
-    ASSERT_NE(app.waitForConsole(BANNER), std::string::npos) << "the program is gone";
-    EXPECT_EQ(app.console(), BANNER) << "something ran";
+    ASSERT_NE(app.waitForConsole(HELP_BANNER), std::string::npos) << "the program is gone";
+    EXPECT_EQ(app.console(), HELP_BANNER) << "something ran";
 
     // Each entry as a person chooses it: "PONER/QUITAR BOLA" puts the ball on, "MOVER
     // MODELO" pans with the next motion, "MOVER BARRAS" stops the panning.
@@ -139,17 +125,14 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
     mark = app.console().size();
     ASSERT_TRUE(app.movePointer(200, 150));
     ASSERT_TRUE(app.pressKey("h"));
-    const size_t banner = app.waitForConsole(BANNER, mark);
+    const size_t banner = app.waitForConsole(HELP_BANNER, mark);
     ASSERT_NE(banner, std::string::npos);
     EXPECT_EQ(app.console().substr(mark, banner - mark).find("Moviendo"), std::string::npos)
         << "the view still panned";
 
     // A right click leaves the menu open; a left click on "Salir" ends the program.
     ASSERT_TRUE(app.chooseMenuEntry(QUIT, MenuGesture::ClickThenClick));
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status)) << "Salir did not end the program";
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    expectExitsWithZero(app, "Salir");
 }
 
 // Input faster than a frame, wherever the window is: events handled while the menu is open
@@ -157,17 +140,10 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
 // outside the menu opens it anew there; a click on an entry and at once a click on a rod
 // runs the entry and picks the rod; a double click 1 ms apart closes the menu and picks.
 TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandled) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
-    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
-    CameraModel camera;
-    camera.width = GetParam().width;
-    camera.height = GetParam().height;
     // Rod 3's bar over the pitch (x = 11 * 3 + 12, on the axis 30 up, z = 20): name 5.
     const WindowPoint bar = windowPointOf(camera, 45.0, 30.0, 20.0);
     const WindowPoint screenBar = app.toScreen(bar.x, bar.y);
-    const std::string rodClick = "mousemove " + std::to_string(screenBar.x) + " " +
-                                 std::to_string(screenBar.y) + " click --repeat 2 --delay 1 1";
+    const InputBurst rodClick = InputBurst().moveTo(screenBar.x, screenBar.y).click(1, 2, 1);
     ASSERT_TRUE(app.placePointer(40, 40));
     ASSERT_GT(app.openMenu(false).width, 0) << "the menu did not open";
 
@@ -176,17 +152,18 @@ TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandle
     ASSERT_TRUE(app.movePointer(600, 400));
     ASSERT_TRUE(app.click(3));
     ASSERT_TRUE(waitFor([&] {
-        const Window menu = findWindowByName(app.display(), "freeglut menu");
-        const Rect now = menu != 0 ? screenRect(app.display(), menu) : Rect{0, 0, 0, 0};
-        return now.x == reopenAt.x && now.y == reopenAt.y;
+        const Rect now = app.menuPlace();
+        return now.width > 0 && now.x == reopenAt.x && now.y == reopenAt.y;
     })) << "a right press outside the menu did not open it anew there";
 
     // "MOVER BARRAS" and the rod in one burst: the rod binds.
-    const Rect menu = screenRect(app.display(), findWindowByName(app.display(), "freeglut menu"));
-    ASSERT_TRUE(app.sendInput("mousemove " + std::to_string(menu.x + menu.width / 2) + " " +
-                              std::to_string(menu.y + menu.height * 3 / 8) + " click 1 " +
-                              "mousemove " + std::to_string(screenBar.x) + " " +
-                              std::to_string(screenBar.y) + " click 1"));
+    const Rect menu = app.menuPlace();
+    ASSERT_TRUE(InputBurst()
+                    .moveTo(menu.x + menu.width / 2, menu.y + menu.height * 3 / 8)
+                    .click(1)
+                    .moveTo(screenBar.x, screenBar.y)
+                    .click(1)
+                    .send());
     ASSERT_NE(app.waitForConsole(" Id: 5 \n"), std::string::npos) << app.console();
 
     // Open at the corner, away from the bar; the first click closes, the second picks. A
@@ -198,10 +175,11 @@ TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandle
         const size_t mark = app.console().size();
         ASSERT_TRUE(app.movePointer(40, 40));
         ASSERT_GT(app.openMenu(false).width, 0) << "the menu did not open";
-        ASSERT_TRUE(app.sendInput(rodClick));
+        ASSERT_TRUE(rodClick.send());
         ASSERT_TRUE(waitFor([&] { return !app.menuIsOpen(); })) << "the menu stayed open";
         ASSERT_TRUE(app.pressKey("h"));
-        ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos) << "the program is gone";
+        ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos)
+            << "the program is gone";
         const std::string text = app.console().substr(mark);
         for (auto it = std::sregex_iterator(text.begin(), text.end(), picks);
              it != std::sregex_iterator(); ++it) {
@@ -212,18 +190,16 @@ TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandle
 }
 
 INSTANTIATE_TEST_SUITE_P(Placements, EndToEndMenuPlaced, ::testing::ValuesIn(WINDOW_PLACEMENTS),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         placementName);
 
 // The README's picture: the camera turned a little and the ball on, in full view. The
 // picture is written where ORLEMAZ_README_PICTURE says, or to a scratch file that only
 // shows the picture can be written.
-TEST(ReadmePicture, ShowsTheBallWithTheCameraTurned) {
+TEST_F(ReadmePicture, ShowsTheBallWithTheCameraTurned) {
     const char* asked = std::getenv("ORLEMAZ_README_PICTURE");
     const std::string path = asked != nullptr && *asked != '\0'
                                  ? std::string(asked)
                                  : "/tmp/orlemaz-readme-" + std::to_string(getpid()) + ".png";
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
     ASSERT_TRUE(app.placePointer(200, 150));
     for (const char* key : {"Left", "Up", "minus", "minus", "minus", "minus"}) {
         ASSERT_TRUE(app.pressKey(key));
@@ -231,9 +207,6 @@ TEST(ReadmePicture, ShowsTheBallWithTheCameraTurned) {
     ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
     const WindowImage picture = app.waitForPicture(showsWholeBall);
     ASSERT_FALSE(picture.empty()) << "the ball never came into full view";
-    if (asked == nullptr && runCommand("command -v convert >/dev/null") != 0) {
-        GTEST_SKIP() << "ImageMagick's convert is missing: the picture was not written";
-    }
     EXPECT_TRUE(picture.savePng(path)) << "could not write " << path;
     if (asked == nullptr || *asked == '\0') {
         EXPECT_EQ(unlink(path.c_str()), 0) << "no picture written to " << path;

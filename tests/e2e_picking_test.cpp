@@ -2,16 +2,11 @@
 // and the floor: a click on a rod names it and binds it, plain motion then plays it on
 // screen, a second click releases it, and a click on the floor binds nothing; with the
 // window where it opened, moved and resized.
-#include <gtest/gtest.h>
+#include "support/e2e.h"
 
 #include <regex>
-#include <sys/wait.h>
-
-#include "support/app_process.h"
 
 namespace {
-
-const std::string BANNER = "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n";
 constexpr double ROD_Y = 30.0;      // the rods' axes: legs 20, then 10 up
 constexpr double OVER_PITCH = 20.0; // a z where every bar lies over the pitch
 
@@ -36,17 +31,10 @@ WindowPoint barPointAtRow(const CameraModel& camera, double x, int row) {
 
 // The same clicks with the window where it opened, moved and resized: the program reads
 // window positions, wherever the window is on the screen.
-class EndToEndPicking : public ::testing::TestWithParam<WindowPlacement> {};
+using EndToEndPicking = PlacedEndToEndTest;
 
 TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
-    ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
-    CameraModel camera;
-    camera.width = GetParam().width;
-    camera.height = GetParam().height;
-    ASSERT_FALSE(
-        app.waitForPicture([](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; }).empty());
+    ASSERT_FALSE(app.waitForPicture(showsTable).empty());
 
     // Each bar over the pitch: a click names the rod and binds it, a second click at the
     // same place (no motion between) names it again and releases it.
@@ -86,8 +74,8 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     ASSERT_TRUE(app.click(1));
     ASSERT_TRUE(app.movePointer(grip.x, grip.y));
     ASSERT_TRUE(app.pressKey("h"));
-    ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
-    EXPECT_EQ(app.console().substr(mark), idLine(2) + BANNER);
+    ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos);
+    EXPECT_EQ(app.console().substr(mark), idLine(2) + HELP_BANNER);
     EXPECT_TRUE(playerSlid(app.picture())) << "the released rod moved";
 
     // The floor behind the table: the scene alone, and a name that is no rod.
@@ -110,11 +98,11 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     mark = app.console().size();
     ASSERT_TRUE(app.movePointer(grip.x, grip.y));
     ASSERT_TRUE(app.pressKey("h"));
-    ASSERT_NE(app.waitForConsole(BANNER, mark), std::string::npos);
-    EXPECT_EQ(app.console().substr(mark), BANNER);
+    ASSERT_NE(app.waitForConsole(HELP_BANNER, mark), std::string::npos);
+    EXPECT_EQ(app.console().substr(mark), HELP_BANNER);
 }
 
 INSTANTIATE_TEST_SUITE_P(Placements, EndToEndPicking, ::testing::ValuesIn(WINDOW_PLACEMENTS),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         placementName);
 
 } // namespace

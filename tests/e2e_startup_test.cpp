@@ -1,16 +1,14 @@
 // The real program starts, opens its titled window at its size and position with the
 // table where the start-up camera puts it, and ends with status 0 on Escape and on a close
 // request from the window system.
-#include <gtest/gtest.h>
+#include "support/e2e.h"
 
-#include <cmath>
-#include <csignal>
 #include <X11/Xutil.h>
-#include <sys/wait.h>
-
-#include "support/app_process.h"
+#include <cmath>
 
 namespace {
+
+using EndToEndStartup = EndToEndTest;
 
 // The colour of a lit surface facing up (+y) under the start-up camera: the ambient 0.2
 // plus light 0's diffuse share. The light shines from (1, 1, 1) in eye space; the tilt
@@ -31,16 +29,7 @@ void expectColourNear(Pixel actual, Pixel expected, const std::string& what) {
     EXPECT_NEAR(actual.b, expected.b, TOLERANCE) << what;
 }
 
-void expectExitedWithZero(AppProcess& app) {
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status)) << "the program did not end";
-    ASSERT_TRUE(WIFEXITED(status)) << "the program was killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-TEST(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
-    AppProcess app;
-    ASSERT_NE(app.display(), nullptr) << "no X server: run inside xvfb-run";
+TEST_F(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
     const Window window = app.waitForWindow();
     ASSERT_NE(window, 0u) << "the window never appeared";
 
@@ -76,12 +65,10 @@ TEST(EndToEndStartup, OpensTheTitledWindowAtItsSize) {
     // Escape ends the program at once with status 0.
     ASSERT_TRUE(app.placePointer(340, 240));
     ASSERT_TRUE(app.pressKey("Escape"));
-    expectExitedWithZero(app);
+    expectExitsWithZero(app, "Escape");
 }
 
-TEST(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+TEST_F(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
     const CameraModel camera;
 
     // The first drawn frame: the pitch's grey where the camera puts the pitch.
@@ -115,11 +102,9 @@ TEST(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
     EXPECT_EQ(app.console(), "");
 }
 
-TEST(EndToEndStartup, ACloseRequestFromTheWindowSystemEndsTheProgram) {
-    AppProcess app;
-    ASSERT_NE(app.waitForWindow(), 0u) << "the window never appeared";
+TEST_F(EndToEndStartup, ACloseRequestFromTheWindowSystemEndsTheProgram) {
     ASSERT_TRUE(app.sendCloseRequest());
-    expectExitedWithZero(app);
+    expectExitsWithZero(app, "the close request");
 }
 
 } // namespace

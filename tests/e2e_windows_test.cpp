@@ -1,14 +1,11 @@
 // The Windows build (scripts/build-windows) under wine in the virtual X server, driven like
 // the Linux build: its title and size, the Linux build's first picture, a table of inputs
 // with what each must print, and Escape's exit status.
-#include <gtest/gtest.h>
+#include "support/e2e.h"
 
 #include <cstdlib>
 #include <regex>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include "support/app_process.h"
 
 namespace {
 
@@ -30,7 +27,7 @@ bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
 TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     const char* given = std::getenv("ORLEMAZ_WINDOWS_EXE");
     const std::string exe = given != nullptr ? given : ORLEMAZ_WINDOWS_EXE;
-    if (access(exe.c_str(), R_OK) != 0 || runCommand("command -v wine >/dev/null") != 0) {
+    if (access(exe.c_str(), R_OK) != 0 || !onPath("wine")) {
         GTEST_SKIP() << "no " << exe << " or no wine: scripts/build-windows --check runs this";
     }
     // wine's prefix beside the exe; no diagnostics, no offer to install .NET or a browser.
@@ -51,8 +48,7 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     {
         AppProcess linuxBuild;
         ASSERT_NE(linuxBuild.waitForWindow(), 0u) << "the Linux build's window never appeared";
-        linuxPicture = linuxBuild.waitForPicture(
-            [](const WindowImage& p) { return p.count(isTeam0Shirt) > 0; });
+        linuxPicture = linuxBuild.waitForPicture(showsTable);
     }
 
     AppProcess app({"wine", exe});
@@ -93,16 +89,16 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
         {"a click on rod 7's bar binds it", clickBar(7), idLine(7)},
         {"a second click releases it", second, idLine(7)},
         {"h prints the banner",
-         [](AppProcess& a) { return a.movePointer(340, 100) && a.pressKey("h"); },
-         "\\n PROYECTO CAD\\n ORLEMAZ\\n Escape: Salir\\n\\n\\n"},
+         [](AppProcess& a) { return a.movePointer(340, 100) && a.pressKey("h"); }, HELP_BANNER},
         {"PONER/QUITAR BOLA, pressed, dragged to and released, puts the ball on; it hits a player",
-         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::PressDragRelease); },
+         [](AppProcess& a) {
+             return a.chooseMenuEntry(TOGGLE_BALL, MenuGesture::PressDragRelease);
+         },
          "(Choque!\\n)+"},
         {"PONER/QUITAR BOLA, clicked open and clicked, takes it off",
-         [](AppProcess& a) { return a.chooseMenuEntry(2, MenuGesture::ClickThenClick); },
+         [](AppProcess& a) { return a.chooseMenuEntry(TOGGLE_BALL, MenuGesture::ClickThenClick); },
          "(Choque!\\n)*"},
-        {"and the ball stays still", [](AppProcess& a) { return a.pressKey("h"); },
-         "\\n PROYECTO CAD\\n ORLEMAZ\\n Escape: Salir\\n\\n\\n"},
+        {"and the ball stays still", [](AppProcess& a) { return a.pressKey("h"); }, HELP_BANNER},
     };
     for (const auto& c : cases) {
         const size_t mark = app.console().size();
@@ -117,10 +113,7 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     }
 
     ASSERT_TRUE(app.pressKey("Escape"));
-    int status = 0;
-    ASSERT_TRUE(app.waitForExit(&status)) << "Escape did not end the program";
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    expectExitsWithZero(app, "Escape");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "app/scene_state.h"
 #include "draw/draw.h"
+#include "harness/program_facts.h"
 #include "input/input.h"
 #include "support/gl_test_env.h"
 #include "view/view.h"
@@ -148,7 +149,7 @@ TEST_F(KeysMenuTest, HelpKeysPrintTheBanner) {
         const Snapshot before = snapshot();
         std::string printed;
         EXPECT_TRUE(requestsRedisplay([key] { keyboard(key, 0, 0); }, &printed));
-        EXPECT_EQ(printed, "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n");
+        EXPECT_EQ(printed, HELP_BANNER);
         EXPECT_TRUE(sameState(snapshot(), before));
     }
 }

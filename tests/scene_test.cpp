@@ -21,7 +21,7 @@ using SceneDrawingTest = SceneTest;
 // Fixed-function lighting of a material under the initial view for a model-space normal:
 // global ambient 0.2 plus light 0 (white, directional, fixed to the viewer at (10, 10, 10)).
 // The 16 degree view tilt about x turns the normal into eye space; light 1 is black.
-Rgb litColour(const Material& m, double nx, double ny, double nz) {
+Pixel litColour(const Material& m, double nx, double ny, double nz) {
     const double tilt = 16.0 * M_PI / 180.0;
     const double ey = ny * std::cos(tilt) - nz * std::sin(tilt);
     const double ez = ny * std::sin(tilt) + nz * std::cos(tilt);
@@ -34,7 +34,7 @@ Rgb litColour(const Material& m, double nx, double ny, double nz) {
 }
 
 // The displayed pixel that shows model point (x, y, z) in the last frame.
-Rgb pixelAt(double x, double y, double z) {
+Pixel pixelAt(double x, double y, double z) {
     double wx = 0.0, wy = 0.0;
     EXPECT_TRUE(projectToWindow(x, y, z, &wx, &wy));
     if (!(wx >= 0 && wx < WINDOW_WIDTH && wy >= 0 && wy < WINDOW_HEIGHT)) {
@@ -45,7 +45,7 @@ Rgb pixelAt(double x, double y, double z) {
     return readWindowPixel(static_cast<int>(wx), static_cast<int>(wy));
 }
 
-void expectColourNear(const std::string& what, Rgb actual, Rgb expected, int tolerance = 3) {
+void expectColourNear(const std::string& what, Pixel actual, Pixel expected, int tolerance = 3) {
     EXPECT_TRUE(std::abs(actual.r - expected.r) <= tolerance &&
                 std::abs(actual.g - expected.g) <= tolerance &&
                 std::abs(actual.b - expected.b) <= tolerance)
@@ -54,7 +54,7 @@ void expectColourNear(const std::string& what, Rgb actual, Rgb expected, int tol
 }
 
 // A white shirt: bright and grey, not the purple of heads and feet or the brown of the bar.
-void expectWhiteShirt(const std::string& what, Rgb c) {
+void expectWhiteShirt(const std::string& what, Pixel c) {
     EXPECT_GT(std::min({c.r, c.g, c.b}), 150) << what;
     EXPECT_LE(std::max({c.r, c.g, c.b}) - std::min({c.r, c.g, c.b}), 6) << what;
 }
@@ -84,10 +84,10 @@ TEST_F(SceneDrawingTest, WallTopShadesFromItsInnerEdgeToItsOuterEdge) {
     ASSERT_TRUE(projectToWindow(50.0, 32.0, 70.0, &outerX, &outerY));
     const int row = static_cast<int>((innerY + outerY) / 2.0);
     const double f = (row + 0.5 - innerY) / (outerY - innerY);
-    const Rgb inner = litColour(MAT_TABLE, 0, 0, -1), outer = litColour(MAT_TABLE, 0, 1, 0);
-    const Rgb expected = {static_cast<int>(std::lround(inner.r + f * (outer.r - inner.r))),
-                          static_cast<int>(std::lround(inner.g + f * (outer.g - inner.g))),
-                          static_cast<int>(std::lround(inner.b + f * (outer.b - inner.b)))};
+    const Pixel inner = litColour(MAT_TABLE, 0, 0, -1), outer = litColour(MAT_TABLE, 0, 1, 0);
+    const Pixel expected = {static_cast<int>(std::lround(inner.r + f * (outer.r - inner.r))),
+                            static_cast<int>(std::lround(inner.g + f * (outer.g - inner.g))),
+                            static_cast<int>(std::lround(inner.b + f * (outer.b - inner.b)))};
     expectColourNear("wall top", readWindowPixel(static_cast<int>(innerX), row), expected, 4);
 }
 
@@ -100,7 +100,7 @@ TEST_F(SceneDrawingTest, ShirtsShowTheTeamsAndATurnedRodSwingsItsPlayersTowardsP
     const double bodyY = axisY - 2.0;
     display();
     expectWhiteShirt("team 0 shirt", pixelAt(rod0.x + 1.0, bodyY, rod0.playerZ[0]));
-    const Rgb team1 = pixelAt(rods[7].x - 1.0, bodyY, rods[7].playerZ[0]);
+    const Pixel team1 = pixelAt(rods[7].x - 1.0, bodyY, rods[7].playerZ[0]);
     EXPECT_TRUE(team1.r <= 5 && team1.g <= 5 && team1.b <= 40)
         << "team 1 shirt shows (" << team1.r << "," << team1.g << "," << team1.b << ")";
 

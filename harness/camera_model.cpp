@@ -1,6 +1,6 @@
 // The program's camera as arithmetic, for turning model points into window pixels, and
 // what a picture of the table shows: the colours of its parts and where a player stands.
-#include "support/camera_model.h"
+#include "harness/camera_model.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -53,6 +53,10 @@ bool isPlayerPurple(Pixel p) {
 
 bool isBall(Pixel p) {
     return isGrey(p) && p.r >= 1 && p.r <= 35; // 0.1 grey: 5 unlit, 31 fully lit
+}
+
+bool showsTable(const WindowImage& picture) {
+    return picture.count(isTeam0Shirt) > 0;
 }
 
 bool showsPlayer(const WindowImage& picture, const CameraModel& camera, int team, double rodX,

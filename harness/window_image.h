@@ -1,5 +1,5 @@
-// Pictures of a window as the X server holds it: grabbed with XGetImage, compared, searched
-// and written as PNG files.
+// Pictures of a window as the X server holds it: grabbed with XGetImage and read through
+// the visual's colour masks, compared, searched and written as PNG files (libpng).
 #pragma once
 
 #include <X11/Xlib.h>
@@ -14,11 +14,14 @@ struct Pixel {
     int b;
 };
 
-// A picture of a window as the X server holds it (XGetImage), origin top left.
+// A picture of a window, or of a part of it, as the X server holds it, origin top left.
 class WindowImage {
   public:
     // Reads the whole window; the picture is empty when the window cannot be read.
     static WindowImage grab(Display* dpy, Window window);
+    // Reads the width x height pixels at (x, y) of the window; empty when they do not lie
+    // inside it.
+    static WindowImage grab(Display* dpy, Window window, int x, int y, int width, int height);
 
     bool empty() const {
         return pixels_.empty();
@@ -32,11 +35,13 @@ class WindowImage {
     Pixel at(int x, int y) const;
     // Pixels that differ from other (every pixel when the sizes differ).
     int differences(const WindowImage& other) const;
+    // The largest difference in any one channel of any pixel, 0 to 255 (the same sizes).
+    int largestStep(const WindowImage& other) const;
     // Pixels that pass test.
     int count(const std::function<bool(Pixel)>& test) const;
     // Whether a pixel within radius pixels (a square) of (x, y) passes test.
     bool anyNear(int x, int y, int radius, const std::function<bool(Pixel)>& test) const;
-    // Writes the picture to path as a PNG (through ImageMagick); returns success.
+    // Writes the picture to path as an 8-bit RGB PNG; returns success.
     bool savePng(const std::string& path) const;
 
   private:

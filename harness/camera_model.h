@@ -1,8 +1,10 @@
 // The program's camera as arithmetic, for turning model points into window pixels, and
-// what a picture of the table shows: the colours of its parts and where a player stands.
+// what a picture of the table shows: the colours of its parts, where a player stands, and
+// whether the table has been drawn at all.
 #pragma once
 
-#include "support/window_image.h"
+#include "harness/window_image.h"
+#include "harness/x_server.h"
 
 // The view the program's camera is built from; the defaults are the start-up view.
 struct CameraModel {
@@ -14,12 +16,6 @@ struct CameraModel {
     int panY = 0;                // model units
     int width = 680;             // the window's inside, pixels
     int height = 480;
-};
-
-// A window pixel, origin top left.
-struct WindowPoint {
-    int x;
-    int y;
 };
 
 // The pixel a model point lands on in the window: frustum +-1 by +-height/width at near 5, the
@@ -34,6 +30,8 @@ bool isTeam0Shirt(Pixel p);
 bool isTeam1Shirt(Pixel p);
 bool isPlayerPurple(Pixel p);
 bool isBall(Pixel p);
+// Whether the picture shows the table: team 0's white shirts are on it.
+bool showsTable(const WindowImage& picture);
 
 // Whether the player at (rodX, playerZ) on a rod hanging about straight down is where
 // the camera puts it: its shirt in the team's colour on the front of its body, its head

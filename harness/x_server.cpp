@@ -1,7 +1,6 @@
-// The virtual X server the end-to-end tests run on: waiting with deadlines, finding windows
-// and their places, the window placements the tests try, and the window manager some runs
-// start. Used by the rest of tests/support/ and by the end-to-end tests.
-#include "support/x_display.h"
+// The X server the harness works on: waits, windows found by title and their places, the
+// window manager, and programs started without a shell.
+#include "harness/x_server.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xproto.h>
@@ -9,13 +8,26 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iostream>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+// The factor ORLEMAZ_WAIT_SCALE gives, read once; 1 when unset or not a positive number.
+static double waitScale() {
+    static const double scale = [] {
+        const char* given = std::getenv("ORLEMAZ_WAIT_SCALE");
+        const double value = given != nullptr ? std::atof(given) : 0.0;
+        return value > 0.0 ? value : 1.0;
+    }();
+    return scale;
+}
+
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout * waitScale());
     while (!condition()) {
         if (Clock::now() >= deadline) {
             return condition();
@@ -25,29 +37,33 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return true;
 }
 
-int runCommand(const std::string& command) {
-    return std::system(command.c_str());
+static std::function<void(const std::string&)> xErrorReport = [](const std::string& error) {
+    std::cerr << error << std::endl;
+};
+
+void onXError(std::function<void(const std::string&)> report) {
+    xErrorReport = std::move(report);
 }
 
-// Windows come and go while the tests look at them (the menu, a program that has just
-// quit): a request about a window that is gone fails quietly. Any other error fails the
-// test that made it.
+// Windows come and go under the harness (the menu, a program that has just quit): a
+// request about a window that is gone fails quietly. Any other error is reported.
 static int reportXError(Display* dpy, XErrorEvent* error) {
     const bool vanished = error->error_code == BadWindow || error->error_code == BadDrawable ||
                           (error->error_code == BadMatch && error->request_code == X_GetImage);
     if (!vanished) {
         char text[256] = "";
         XGetErrorText(dpy, error->error_code, text, sizeof text);
-        ADD_FAILURE() << "X error " << text << " (request " << int(error->request_code) << ")";
+        xErrorReport("X error " + std::string(text) + " (request " +
+                     std::to_string(int(error->request_code)) + ")");
     }
     return 0;
 }
 
-Display* openTestDisplay() {
+Display* openDisplay() {
     Display* dpy = nullptr;
     // Xvfb resets when its last client leaves, as the previous program and its test did a
     // moment ago, and refuses connections while it does.
-    waitFor([&] { return (dpy = XOpenDisplay(nullptr)) != nullptr; }, std::chrono::seconds(5));
+    waitFor([&] { return (dpy = XOpenDisplay(nullptr)) != nullptr; });
     XSetErrorHandler(reportXError);
     return dpy;
 }
@@ -122,20 +138,14 @@ static bool windowManagerRuns(Display* dpy) {
 // The manager this process started, if any.
 static pid_t managerPid = -1;
 
-// Ends the manager with the test process, and waits until it has gone, so that the next
-// test process starts one of its own.
+// Ends the manager with the process, and waits until it has gone, so that the next test
+// process starts one of its own.
 static void stopWindowManager() {
     if (managerPid > 0) {
         kill(managerPid, SIGTERM);
         waitpid(managerPid, nullptr, 0);
     }
 }
-
-const WindowPlacement WINDOW_PLACEMENTS[3] = {
-    {"AsOpened", -1, -1, 680, 480},
-    {"MovedTo150x100", 150, 100, 680, 480},
-    {"ResizedTo900x700", -1, -1, 900, 700},
-};
 
 bool underWindowManager() {
     static const bool managed = [] {
@@ -148,20 +158,10 @@ bool underWindowManager() {
             return false;
         }
         if (!windowManagerRuns(dpy)) {
-            const pid_t parent = getpid();
-            managerPid = fork();
-            if (managerPid == 0) {
-                // The manager ends with the test process; its chatter stays out of the log.
-                prctl(PR_SET_PDEATHSIG, SIGTERM);
-                if (getppid() != parent) {
-                    _exit(127);
-                }
-                const int devNull = open("/dev/null", O_WRONLY);
-                dup2(devNull, STDOUT_FILENO);
-                dup2(devNull, STDERR_FILENO);
-                execlp(manager, manager, static_cast<char*>(nullptr));
-                _exit(127);
-            }
+            // Its chatter stays out of the log.
+            const int devNull = open("/dev/null", O_WRONLY);
+            managerPid = startChild({manager}, devNull, devNull, SIGTERM);
+            close(devNull);
             std::atexit(stopWindowManager);
             waitFor([&] { return windowManagerRuns(dpy); });
         }
@@ -170,4 +170,59 @@ bool underWindowManager() {
         return runs;
     }();
     return managed;
+}
+
+pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
+                 const std::string& preload) {
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, deathSignal);
+        if (getppid() != parent) {
+            _exit(127);
+        }
+        if (!preload.empty()) {
+            setenv("LD_PRELOAD", preload.c_str(), 1);
+        }
+        dup2(outFd, STDOUT_FILENO);
+        dup2(errFd, STDERR_FILENO);
+        std::vector<char*> words;
+        for (std::string& word : argv) {
+            words.push_back(word.data());
+        }
+        words.push_back(nullptr);
+        execvp(words[0], words.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool runProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> words;
+    for (const std::string& word : argv) {
+        words.push_back(const_cast<char*>(word.c_str()));
+    }
+    words.push_back(nullptr);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid) {
+        return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool onPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        const size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }

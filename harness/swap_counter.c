@@ -1,7 +1,8 @@
 // Swap counter: preloaded (LD_PRELOAD) into a GLX program, it passes every glXSwapBuffers
 // on to the real one and then appends a line "N SECONDS.NANOSECONDS" (swap number, wall
 // clock) to the file named by ORLEMAZ_SWAP_LOG. scripts/fps reads that file to count frames
-// over a fixed time and to time the first frame; the program itself is left unchanged.
+// over a fixed time and to time the first frame, scripts/soak to count the frames of its
+// run; the program itself is left unchanged.
 #define _GNU_SOURCE
 #include <GL/glx.h>
 #include <dlfcn.h>

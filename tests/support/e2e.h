@@ -1,0 +1,47 @@
+// The end-to-end tests' shared set-up: the real program started through the harness for
+// each test, its window shown (and placed where a test says), its exit checked, and X
+// errors turned into test failures.
+#pragma once
+
+// GoogleTest first: Xlib's macros (None, Bool) would break its headers.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+#include "harness/app_process.h"
+
+// X errors other than about windows that have gone fail the test that made them.
+inline const bool X_ERRORS_FAIL_THE_TEST = [] {
+    onXError([](const std::string& error) { ADD_FAILURE() << error; });
+    return true;
+}();
+
+// Where the picking and menu tests put the window: where it opened, moved, and resized.
+extern const WindowPlacement WINDOW_PLACEMENTS[3];
+// How GoogleTest names a placement in its messages.
+inline void PrintTo(const WindowPlacement& placement, std::ostream* out) {
+    *out << placement.name;
+}
+
+// The real program, started for the test, with its window on the X server showing the table.
+class EndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    AppProcess app;
+};
+
+// The same, with the window placed as the test's parameter says, and the camera of that
+// window's size.
+class PlacedEndToEndTest : public EndToEndTest,
+                           public ::testing::WithParamInterface<WindowPlacement> {
+  protected:
+    void SetUp() override;
+    CameraModel camera;
+};
+
+// The test's names for the placements.
+std::string placementName(const ::testing::TestParamInfo<WindowPlacement>& info);
+
+// Checks that app ends, after what (say "Escape"), with exit status 0.
+void expectExitsWithZero(AppProcess& app, const std::string& what);
