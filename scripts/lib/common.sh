@@ -1,10 +1,6 @@
 # The helpers every script shares (scripts/packages.sh sources this file): installing
 # packages, running as root, keeping build output in a log, and the virtual X server.
 
-# The virtual X server's arguments: one screen the tests, the scripts and the benchmark all
-# draw on. tests/CMakeLists.txt and scripts/soak read the same file.
-XVFB_SERVER_ARGS=$(<"$(dirname "${BASH_SOURCE[0]}")/xvfb-server-args")
-
 # Runs a command as root: directly when root already, otherwise through sudo.
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -47,7 +43,8 @@ quietly() {
     fi
 }
 
-# Runs a command on a virtual X server of its own, started for it and gone with it.
+# Runs a command on a virtual X server of its own, started for it and gone with it, the one
+# screen that the tests, the scripts and the benchmark all draw on (scripts/lib/on-virtual-x).
 on_virtual_x() {
-    xvfb-run -a -s "$XVFB_SERVER_ARGS" "$@"
+    "$(dirname "${BASH_SOURCE[0]}")/on-virtual-x" "$@"
 }
