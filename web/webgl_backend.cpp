@@ -1,0 +1,388 @@
+// The WebGL back end: the sink of ordinary frames. One program transforms and lights every
+// vertex in its vertex shader from the fixed-function state (the matrices, the lights in
+// eye coordinates, the front material, the scene's ambient light, GL_NORMALIZE), as
+// OpenGL's per-vertex lighting does. GLUT's spheres are drawn from buffers filled once;
+// immediate-mode primitives are gathered, in eye coordinates, into one batch that is drawn
+// before a sphere, a clear or a change of the state it was gathered under.
+#include "web/gl_layer.h"
+
+#include <emscripten.h>
+
+#include <cmath>
+
+// Each batch vertex: eye x, y, z; eye normal x, y, z; the front material's ambient r, g, b,
+// a; its diffuse r, g, b, a (unlit: the vertex's colour).
+constexpr int BATCH_FLOATS = 14;
+constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
+
+// Compiles the program and makes the batch's buffers in the context of the window GLUT
+// made (Module.ctx); keeps them in Module.orlemazGl. A shader that does not compile stops
+// the page with its log.
+EM_JS(void, webglSetUp, (int maxLights), {
+    var gl = Module['ctx'];
+    var vertex =
+        'attribute vec3 position; attribute vec3 normal;' +
+        'attribute vec4 ambient; attribute vec4 diffuse;' +
+        'uniform mat4 modelview; uniform mat3 normalMatrix; uniform mat4 projection;' +
+        'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;' +
+        'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];' +
+        'uniform vec4 lightAmbient[' + maxLights + '];' + 'uniform vec4 lightDiffuse[' + maxLights +
+        '];' + 'varying vec4 colour;' + 'void main() {' +
+        '  gl_Position = projection * (modelview * vec4(position, 1.0));' +
+        '  if (!lighting) { colour = diffuse; return; }' + '  vec3 n = normalMatrix * normal;' +
+        '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);' +
+        '  vec3 c = sceneAmbient.rgb * ambient.rgb;' + '  for (int i = 0; i < ' + maxLights +
+        '; i++) {' + '    if (i >= lightCount) break;' +
+        '    c += lightAmbient[i].rgb * ambient.rgb +' +
+        '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * diffuse.rgb;' +
+        '  }' + '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));' + '}';
+    var fragment =
+        'precision mediump float; varying vec4 colour;' + 'void main() { gl_FragColor = colour; }';
+    function shader(type, source) {
+        var s = gl.createShader(type);
+        gl.shaderSource(s, source);
+        gl.compileShader(s);
+        if (!gl.getShaderParameter(s, gl.COMPILE_STATUS) && !gl.isContextLost())
+            throw new Error("the web layer's shader: " + gl.getShaderInfoLog(s));
+        return s;
+    }
+    var program = gl.createProgram();
+    gl.attachShader(program, shader(gl.VERTEX_SHADER, vertex));
+    gl.attachShader(program, shader(gl.FRAGMENT_SHADER, fragment));
+    [ 'position', 'normal', 'ambient', 'diffuse' ].forEach(
+        function(name, i) { gl.bindAttribLocation(program, i, name); });
+    gl.linkProgram(program);
+    gl.useProgram(program);
+    var at = {};
+    [
+        'modelview', 'normalMatrix', 'projection', 'lighting', 'normalizeNormals', 'lightCount',
+        'sceneAmbient', 'lightDirection', 'lightAmbient', 'lightDiffuse'
+    ]
+        .forEach(function(name) { at[name] = gl.getUniformLocation(program, name); });
+    gl.enableVertexAttribArray(0);
+    gl.enableVertexAttribArray(1);
+    gl.frontFace(gl.CCW);
+    gl.cullFace(gl.BACK);
+    Module['orlemazGl'] = {
+        gl : gl,
+        at : at,
+        meshes : [],
+        bound : -2, // -1: the batch, n: mesh n, -2: nothing yet
+        batchVertices : gl.createBuffer(),
+        batchIndices : gl.createBuffer(),
+        identity4 : new Float32Array([ 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1 ]),
+        identity3 : new Float32Array([ 1, 0, 0, 0, 1, 0, 0, 0, 1 ]),
+    };
+});
+
+// Sends the state every draw reads: state holds the projection (16 floats), the scene's
+// ambient light (4), then for each of count lights its unit direction (3), ambient (4) and
+// diffuse (4), each group for all lights in turn.
+EM_JS(void, webglSetState,
+      (const float* state, int count, int maxLights, bool lighting, bool normalize, bool cull,
+       bool depth),
+      {
+          var s = Module['orlemazGl'], gl = s.gl, at = s.at, f = state >> 2;
+          gl.uniformMatrix4fv(at.projection, false, HEAPF32.subarray(f, f + 16));
+          gl.uniform4fv(at.sceneAmbient, HEAPF32.subarray(f + 16, f + 20));
+          f += 20;
+          gl.uniform3fv(at.lightDirection, HEAPF32.subarray(f, f + 3 * maxLights));
+          f += 3 * maxLights;
+          gl.uniform4fv(at.lightAmbient, HEAPF32.subarray(f, f + 4 * maxLights));
+          f += 4 * maxLights;
+          gl.uniform4fv(at.lightDiffuse, HEAPF32.subarray(f, f + 4 * maxLights));
+          gl.uniform1i(at.lightCount, count);
+          gl.uniform1i(at.lighting, lighting);
+          gl.uniform1i(at.normalizeNormals, normalize);
+          if (cull)
+              gl.enable(gl.CULL_FACE);
+          else
+              gl.disable(gl.CULL_FACE);
+          if (depth)
+              gl.enable(gl.DEPTH_TEST);
+          else
+              gl.disable(gl.DEPTH_TEST);
+      });
+
+// Draws the batch: count vertices, then its triangles' and its lines' indices, one after
+// the other in indices.
+EM_JS(void, webglDrawBatch,
+      (const float* vertices, int count, const unsigned short* indices, int triangleIndices,
+       int lineIndices),
+      {
+          var s = Module['orlemazGl'], gl = s.gl;
+          gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
+          gl.bufferData(gl.ARRAY_BUFFER,
+                        HEAPF32.subarray(vertices >> 2, (vertices >> 2) + count * 14),
+                        gl.STREAM_DRAW);
+          gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
+          gl.bufferData(
+              gl.ELEMENT_ARRAY_BUFFER,
+              HEAPU16.subarray(indices >> 1, (indices >> 1) + triangleIndices + lineIndices),
+              gl.STREAM_DRAW);
+          if (s.bound != -1) {
+              gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 56, 0);
+              gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 56, 12);
+              gl.vertexAttribPointer(2, 4, gl.FLOAT, false, 56, 24);
+              gl.vertexAttribPointer(3, 4, gl.FLOAT, false, 56, 40);
+              gl.enableVertexAttribArray(2);
+              gl.enableVertexAttribArray(3);
+              gl.uniformMatrix4fv(s.at.modelview, false, s.identity4);
+              gl.uniformMatrix3fv(s.at.normalMatrix, false, s.identity3);
+              s.bound = -1;
+          }
+          if (triangleIndices > 0)
+              gl.drawElements(gl.TRIANGLES, triangleIndices, gl.UNSIGNED_SHORT, 0);
+          if (lineIndices > 0)
+              gl.drawElements(gl.LINES, lineIndices, gl.UNSIGNED_SHORT, triangleIndices * 2);
+      });
+
+// Draws sphere mesh id (its buffers filled from points, normals and faces the first time)
+// under the modelview and normal matrices (column-major) in the material ambient, diffuse.
+EM_JS(void, webglDrawSphere,
+      (int id, const float* points, const float* normals, int count, const unsigned short* faces,
+       int faceIndices, const float* modelview, const float* normalMatrix, const float* ambient,
+       const float* diffuse),
+      {
+          var s = Module['orlemazGl'], gl = s.gl;
+          var mesh = s.meshes[id];
+          if (!mesh) {
+              mesh = s.meshes[id] = {vertices : gl.createBuffer(), indices : gl.createBuffer()};
+              gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
+              gl.bufferData(gl.ARRAY_BUFFER, count * 24, gl.STATIC_DRAW);
+              gl.bufferSubData(gl.ARRAY_BUFFER, 0,
+                               HEAPF32.subarray(points >> 2, (points >> 2) + count * 3));
+              gl.bufferSubData(gl.ARRAY_BUFFER, count * 12,
+                               HEAPF32.subarray(normals >> 2, (normals >> 2) + count * 3));
+              gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+              gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
+                            HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices),
+                            gl.STATIC_DRAW);
+              s.bound = -2;
+          }
+          if (s.bound != id) {
+              gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
+              gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+              gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 0, 0);
+              gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 0, count * 12);
+              gl.disableVertexAttribArray(2);
+              gl.disableVertexAttribArray(3);
+              s.bound = id;
+          }
+          gl.vertexAttrib4fv(2, HEAPF32.subarray(ambient >> 2, (ambient >> 2) + 4));
+          gl.vertexAttrib4fv(3, HEAPF32.subarray(diffuse >> 2, (diffuse >> 2) + 4));
+          gl.uniformMatrix4fv(s.at.modelview, false,
+                              HEAPF32.subarray(modelview >> 2, (modelview >> 2) + 16));
+          gl.uniformMatrix3fv(s.at.normalMatrix, false,
+                              HEAPF32.subarray(normalMatrix >> 2, (normalMatrix >> 2) + 9));
+          gl.drawElements(gl.TRIANGLES, faceIndices, gl.UNSIGNED_SHORT, 0);
+      });
+
+EM_JS(void, webglSetViewport, (int x, int y, int width, int height),
+      { Module['ctx'].viewport(x, y, width, height); });
+
+EM_JS(void, webglClear, (float r, float g, float b, float a, bool colour, bool depth), {
+    var gl = Module['ctx'];
+    gl.clearColor(r, g, b, a);
+    gl.clear((colour ? gl.COLOR_BUFFER_BIT : 0) | (depth ? gl.DEPTH_BUFFER_BIT : 0));
+});
+
+EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char* out), {
+    var gl = Module['ctx'];
+    gl.readPixels(x, y, width, height, gl.RGBA, gl.UNSIGNED_BYTE,
+                  HEAPU8.subarray(out, out + width * height * 4));
+});
+
+// What waits for WebGL, and what it was last sent.
+static struct BackendState {
+    bool ready = false;
+    unsigned sentVersion = 0;    // GlState::stateVersion when the state was last sent
+    std::vector<float> vertices; // BATCH_FLOATS per vertex
+    std::vector<unsigned short> triangles;
+    std::vector<unsigned short> lines;
+    Pieces pieces;
+} backend;
+
+static void ensureReady() {
+    if (!backend.ready) {
+        webglSetUp(LIGHT_COUNT);
+        backend.ready = true;
+    }
+}
+
+// Sends the state a draw reads, if it changed since it was last sent.
+static void sendState() {
+    ensureReady();
+    if (backend.sentVersion == gl.stateVersion) {
+        return;
+    }
+    backend.sentVersion = gl.stateVersion;
+    float state[20 + 11 * LIGHT_COUNT] = {};
+    for (int i = 0; i < 16; i++) {
+        state[i] = gl.projection.back().m[i];
+    }
+    for (int i = 0; i < 4; i++) {
+        state[16 + i] = gl.lightModelAmbient[i];
+    }
+    float* direction = state + 20;
+    float* ambient = direction + 3 * LIGHT_COUNT;
+    float* diffuse = ambient + 4 * LIGHT_COUNT;
+    int count = 0;
+    for (const Light& l : gl.lights) {
+        if (!l.enabled) {
+            continue;
+        }
+        if (l.position[3] != 0.0f) {
+            unsupportedGl("a positional light");
+        }
+        const float length =
+            std::sqrt(l.position[0] * l.position[0] + l.position[1] * l.position[1] +
+                      l.position[2] * l.position[2]);
+        for (int i = 0; i < 4; i++) {
+            if (i < 3) {
+                direction[count * 3 + i] = length > 0.0f ? l.position[i] / length : 0.0f;
+            }
+            ambient[count * 4 + i] = l.ambient[i];
+            diffuse[count * 4 + i] = l.diffuse[i];
+        }
+        count++;
+    }
+    webglSetState(state, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace, gl.depthTest);
+}
+
+// Draws the batch and empties it.
+static void flushBatch() {
+    if (backend.vertices.empty()) {
+        return;
+    }
+    sendState();
+    const int triangleIndices = static_cast<int>(backend.triangles.size());
+    const int lineIndices = static_cast<int>(backend.lines.size());
+    backend.triangles.insert(backend.triangles.end(), backend.lines.begin(), backend.lines.end());
+    webglDrawBatch(backend.vertices.data(),
+                   static_cast<int>(backend.vertices.size() / BATCH_FLOATS),
+                   backend.triangles.data(), triangleIndices, lineIndices);
+    backend.vertices.clear();
+    backend.triangles.clear();
+    backend.lines.clear();
+}
+
+// The column-major normal matrix of the current modelview, as the shader takes it.
+static void currentNormalMatrix(float out[9]) {
+    float rows[9] = {};
+    normalMatrix(gl.modelview.back(), rows);
+    for (int row = 0; row < 3; row++) {
+        for (int column = 0; column < 3; column++) {
+            out[column * 3 + row] = rows[row * 3 + column];
+        }
+    }
+}
+
+// Appends one vertex in eye coordinates: its position from v, its normal and colour from
+// source (the provoking vertex under flat shading), the material current now.
+static unsigned short appendVertex(const ObjectVertex& v, const ObjectVertex& source,
+                                   const float normals[9]) {
+    const float position[4] = {v.position[0], v.position[1], v.position[2], 1.0f};
+    float eye[4] = {};
+    transformPoint(gl.modelview.back(), position, eye);
+    float n[3] = {};
+    for (int row = 0; row < 3; row++) {
+        n[row] = normals[row] * source.normal[0] + normals[3 + row] * source.normal[1] +
+                 normals[6 + row] * source.normal[2];
+    }
+    const float* diffuse = gl.lighting ? gl.materialDiffuse : source.colour;
+    const unsigned short index =
+        static_cast<unsigned short>(backend.vertices.size() / BATCH_FLOATS);
+    backend.vertices.insert(backend.vertices.end(),
+                            {eye[0], eye[1], eye[2], n[0], n[1], n[2], gl.materialAmbient[0],
+                             gl.materialAmbient[1], gl.materialAmbient[2], gl.materialAmbient[3],
+                             diffuse[0], diffuse[1], diffuse[2], diffuse[3]});
+    return index;
+}
+
+static void drawPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
+    splitPrimitive(mode, static_cast<int>(vertices.size()), backend.pieces);
+    const std::vector<int>& triangles = backend.pieces.triangles;
+    const std::vector<int>& lines = backend.pieces.lines;
+    const bool flat = gl.shadeModel == GL_FLAT;
+    // Flat shading gives every vertex of a piece its own copy, in the provoking vertex's
+    // normal and colour.
+    const size_t added = flat ? triangles.size() / 4 * 3 + lines.size() : vertices.size();
+    if (backend.vertices.size() / BATCH_FLOATS + added > MAX_BATCH_VERTICES) {
+        flushBatch();
+    }
+    float normals[9] = {};
+    currentNormalMatrix(normals);
+    if (flat) {
+        for (size_t i = 0; i < triangles.size(); i += 4) {
+            const ObjectVertex& provoking = vertices[triangles[i + 3]];
+            for (size_t k = 0; k < 3; k++) {
+                backend.triangles.push_back(
+                    appendVertex(vertices[triangles[i + k]], provoking, normals));
+            }
+        }
+        for (size_t i = 0; i < lines.size(); i += 2) {
+            const ObjectVertex& provoking = vertices[lines[i + 1]];
+            for (size_t k = 0; k < 2; k++) {
+                backend.lines.push_back(appendVertex(vertices[lines[i + k]], provoking, normals));
+            }
+        }
+        return;
+    }
+    const unsigned short first =
+        static_cast<unsigned short>(backend.vertices.size() / BATCH_FLOATS);
+    for (const ObjectVertex& v : vertices) {
+        appendVertex(v, v, normals);
+    }
+    for (size_t i = 0; i < triangles.size(); i += 4) {
+        for (size_t k = 0; k < 3; k++) {
+            backend.triangles.push_back(static_cast<unsigned short>(first + triangles[i + k]));
+        }
+    }
+    for (int index : lines) {
+        backend.lines.push_back(static_cast<unsigned short>(first + index));
+    }
+}
+
+static void drawSphere(const SphereMesh& mesh) {
+    flushBatch();
+    sendState();
+    float normals[9] = {};
+    currentNormalMatrix(normals);
+    const float* diffuse = gl.lighting ? gl.materialDiffuse : gl.colour;
+    webglDrawSphere(mesh.id, mesh.points.data(), mesh.normals.data(),
+                    static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
+                    static_cast<int>(mesh.faces.size()), gl.modelview.back().m, normals,
+                    gl.materialAmbient, diffuse);
+}
+
+static bool alwaysReached(const Bounds&) {
+    return true;
+}
+
+static void clearBuffers(GLbitfield mask) {
+    flushBatch();
+    ensureReady();
+    webglClear(gl.clearColour[0], gl.clearColour[1], gl.clearColour[2], gl.clearColour[3],
+               (mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
+}
+
+const GeometrySink WEBGL_SINK = {drawPrimitive, drawSphere, alwaysReached, clearBuffers,
+                                 flushBatch};
+
+void webglViewport() {
+    ensureReady();
+    webglSetViewport(gl.viewport[0], gl.viewport[1], gl.viewport[2], gl.viewport[3]);
+}
+
+// Only what the window shows, as bytes of red, green, blue and alpha.
+void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
+                  GLvoid* pixels) {
+    refuseInList("glReadPixels in a display list");
+    if (format != GL_RGBA || type != GL_UNSIGNED_BYTE) {
+        unsupportedGl("this glReadPixels format");
+    }
+    gl.sink->flush();
+    ensureReady();
+    webglReadPixels(x, y, width, height, static_cast<unsigned char*>(pixels));
+}
