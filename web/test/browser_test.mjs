@@ -526,6 +526,8 @@ await check('the web layer\'s hit records match Mesa\'s over the grid', async ()
     else if (differences.length < 5) differences.push(`${n.head}: ${JSON.stringify(n.records)} vs ${JSON.stringify(w.records)}`);
   });
   figures.parity = {points: native.length, same, maxDepth};
+  const pickTime = (text) => Number((text.match(/^PICKS \d+, ([\d.]+) ms each$/m) || [])[1]);
+  figures.gridPickMs = {web: pickTime(dumps.web), mesa: pickTime(dumps.native)};
   expect(same === native.length, `${native.length - same} picks differ: ${differences.join(' | ')}`);
 });
 
@@ -567,6 +569,8 @@ if (figures.picture) console.log(`first picture: ${figures.picture.toFixed(2)} %
 if (figures.parity) {
   const {points, same, maxDepth} = figures.parity;
   console.log(`parity: ${same} of ${points} picks match Mesa's, largest depth difference ${maxDepth} (of 2^32)`);
+  const {web, mesa} = figures.gridPickMs;
+  console.log(`a pick of the grid, its line printed: ${web.toFixed(3)} ms in the page, ${mesa.toFixed(3)} ms under Mesa`);
 }
 console.log(`${passed} passed, ${failed} failed`);
 process.exit(failed === 0 ? 0 : 1);

@@ -1,8 +1,10 @@
 // Prints the program's first picture, then the whole selection buffer of a pick at every
 // point of a 20-pixel grid over the window, in three views, one line per point: natively
 // (Mesa) and in the browser (the web layer), built from this one file, so that
-// web/test/browser_test.mjs can compare them. Each pick is the program's own selection pass.
+// web/test/browser_test.mjs can compare them; last, the mean time of a pick with its line.
+// Each pick is the program's own selection pass.
 #include <GL/glut.h>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -76,6 +78,8 @@ int main(int argc, char** argv) {
     initScene();
     reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
     dumpPicture();
+    int picks = 0;
+    const auto start = std::chrono::steady_clock::now();
     for (int v = 0; v < static_cast<int>(sizeof VIEWS / sizeof VIEWS[0]); v++) {
         const GridView& g = VIEWS[v];
         view.tiltX = g.tiltX;
@@ -95,9 +99,13 @@ int main(int argc, char** argv) {
         for (int y = GRID_STEP / 2; y < WINDOW_HEIGHT; y += GRID_STEP) {
             for (int x = GRID_STEP / 2; x < WINDOW_WIDTH; x += GRID_STEP) {
                 dumpPick(v, x, y);
+                picks++;
             }
         }
     }
+    const std::chrono::duration<double, std::milli> spent =
+        std::chrono::steady_clock::now() - start;
+    std::printf("PICKS %d, %.3f ms each\n", picks, spent.count() / picks);
     std::printf("END\n");
     std::fflush(stdout);
     return 0;
