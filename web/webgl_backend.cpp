@@ -2,8 +2,9 @@
 // vertex in its vertex shader from the fixed-function state (the matrices, the lights in
 // eye coordinates, the front material, the scene's ambient light, GL_NORMALIZE), as
 // OpenGL's per-vertex lighting does. GLUT's spheres are drawn from buffers filled once;
-// immediate-mode primitives are gathered, in eye coordinates, into one batch that is drawn
-// before a sphere, a clear or a change of the state it was gathered under.
+// immediate-mode primitives are gathered, in eye coordinates, into one batch. The draws
+// wait, in the frame's order, until a clear, glFlush or a change of the state they were
+// made under, and then go with one filling of the batch's buffers.
 #include "web/gl_layer.h"
 
 #include <emscripten.h>
@@ -21,21 +22,33 @@ constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
 EM_JS(void, webglSetUp, (int maxLights), {
     var gl = Module['ctx'];
     var vertex =
-        'attribute vec3 position; attribute vec3 normal;' +
-        'attribute vec4 ambient; attribute vec4 diffuse;' +
-        'uniform mat4 modelview; uniform mat3 normalMatrix; uniform mat4 projection;' +
-        'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;' +
-        'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];' +
-        'uniform vec4 lightAmbient[' + maxLights + '];' + 'uniform vec4 lightDiffuse[' + maxLights +
-        '];' + 'varying vec4 colour;' + 'void main() {' +
-        '  gl_Position = projection * (modelview * vec4(position, 1.0));' +
-        '  if (!lighting) { colour = diffuse; return; }' + '  vec3 n = normalMatrix * normal;' +
-        '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);' +
-        '  vec3 c = sceneAmbient.rgb * ambient.rgb;' + '  for (int i = 0; i < ' + maxLights +
-        '; i++) {' + '    if (i >= lightCount) break;' +
-        '    c += lightAmbient[i].rgb * ambient.rgb +' +
-        '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * diffuse.rgb;' +
-        '  }' + '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));' + '}';
+        [
+            'attribute vec3 position; attribute vec3 normal;',
+            'attribute vec4 ambient; attribute vec4 diffuse;',
+            'uniform mat4 modelview; uniform mat3 normalMatrix; uniform mat4 projection;',
+            'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;',
+            'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];',
+            'uniform vec4 lightAmbient[' + maxLights + ']; uniform vec4 lightDiffuse[' + maxLights +
+                '];',
+            'uniform bool sphere; uniform vec4 sphereAmbient; uniform vec4 sphereDiffuse;',
+            'varying vec4 colour;',
+            'void main() {',
+            '  gl_Position = projection * (modelview * vec4(position, 1.0));',
+            '  vec4 a = sphere ? sphereAmbient : ambient;',
+            '  vec4 d = sphere ? sphereDiffuse : diffuse;',
+            '  if (!lighting) { colour = d; return; }',
+            '  vec3 n = normalMatrix * normal;',
+            '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);',
+            '  vec3 c = sceneAmbient.rgb * a.rgb;',
+            '  for (int i = 0; i < ' + maxLights + '; i++) {',
+            '    if (i >= lightCount) break;',
+            '    c += lightAmbient[i].rgb * a.rgb +',
+            '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * d.rgb;',
+            '  }',
+            '  colour = vec4(clamp(c, 0.0, 1.0), clamp(d.a, 0.0, 1.0));',
+            '}'
+        ]
+            .join('\n');
     var fragment =
         'precision mediump float; varying vec4 colour;' + 'void main() { gl_FragColor = colour; }';
     function shader(type, source) {
@@ -56,7 +69,8 @@ EM_JS(void, webglSetUp, (int maxLights), {
     var at = {};
     [
         'modelview', 'normalMatrix', 'projection', 'lighting', 'normalizeNormals', 'lightCount',
-        'sceneAmbient', 'lightDirection', 'lightAmbient', 'lightDiffuse'
+        'sceneAmbient', 'lightDirection', 'lightAmbient', 'lightDiffuse', 'sphere', 'sphereAmbient',
+        'sphereDiffuse'
     ]
         .forEach(function(name) { at[name] = gl.getUniformLocation(program, name); });
     gl.enableVertexAttribArray(0);
@@ -67,7 +81,8 @@ EM_JS(void, webglSetUp, (int maxLights), {
         gl : gl,
         at : at,
         meshes : [],
-        bound : -2, // -1: the batch, n: mesh n, -2: nothing yet
+        bound : -2,             // -1: the batch, n: mesh n, -2: nothing yet
+        sphereMaterial : false, // the material comes from the uniforms, not the batch
         batchVertices : gl.createBuffer(),
         batchIndices : gl.createBuffer(),
         identity4 : new Float32Array([ 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1 ]),
@@ -104,38 +119,44 @@ EM_JS(void, webglSetState,
               gl.disable(gl.DEPTH_TEST);
       });
 
-// Draws the batch: count vertices, then its triangles' and its lines' indices, one after
-// the other in indices.
-EM_JS(void, webglDrawBatch,
-      (const float* vertices, int count, const unsigned short* indices, int triangleIndices,
-       int lineIndices),
-      {
+// Fills the batch's buffers: count vertices, and the indices of its pieces.
+EM_JS(void, webglUploadBatch,
+      (const float* vertices, int count, const unsigned short* indices, int indexCount), {
           var s = Module['orlemazGl'], gl = s.gl;
           gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
           gl.bufferData(gl.ARRAY_BUFFER,
                         HEAPF32.subarray(vertices >> 2, (vertices >> 2) + count * 14),
                         gl.STREAM_DRAW);
           gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-          gl.bufferData(
-              gl.ELEMENT_ARRAY_BUFFER,
-              HEAPU16.subarray(indices >> 1, (indices >> 1) + triangleIndices + lineIndices),
-              gl.STREAM_DRAW);
-          if (s.bound != -1) {
-              gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 56, 0);
-              gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 56, 12);
-              gl.vertexAttribPointer(2, 4, gl.FLOAT, false, 56, 24);
-              gl.vertexAttribPointer(3, 4, gl.FLOAT, false, 56, 40);
-              gl.enableVertexAttribArray(2);
-              gl.enableVertexAttribArray(3);
-              gl.uniformMatrix4fv(s.at.modelview, false, s.identity4);
-              gl.uniformMatrix3fv(s.at.normalMatrix, false, s.identity3);
-              s.bound = -1;
-          }
-          if (triangleIndices > 0)
-              gl.drawElements(gl.TRIANGLES, triangleIndices, gl.UNSIGNED_SHORT, 0);
-          if (lineIndices > 0)
-              gl.drawElements(gl.LINES, lineIndices, gl.UNSIGNED_SHORT, triangleIndices * 2);
+          gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
+                        HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount),
+                        gl.STREAM_DRAW);
+          s.bound = -2;
       });
+
+// Draws part of the batch: from index first, its triangles' indices then its lines'.
+EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
+    var s = Module['orlemazGl'], gl = s.gl;
+    if (s.bound != -1) {
+        gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
+        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
+        gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 56, 0);
+        gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 56, 12);
+        gl.vertexAttribPointer(2, 4, gl.FLOAT, false, 56, 24);
+        gl.vertexAttribPointer(3, 4, gl.FLOAT, false, 56, 40);
+        gl.enableVertexAttribArray(2);
+        gl.enableVertexAttribArray(3);
+        gl.uniformMatrix4fv(s.at.modelview, false, s.identity4);
+        gl.uniformMatrix3fv(s.at.normalMatrix, false, s.identity3);
+        gl.uniform1i(s.at.sphere, 0);
+        s.sphereMaterial = false;
+        s.bound = -1;
+    }
+    if (triangleIndices > 0)
+        gl.drawElements(gl.TRIANGLES, triangleIndices, gl.UNSIGNED_SHORT, first * 2);
+    if (lineIndices > 0)
+        gl.drawElements(gl.LINES, lineIndices, gl.UNSIGNED_SHORT, (first + triangleIndices) * 2);
+});
 
 // Draws sphere mesh id (its buffers filled from points, normals and faces the first time)
 // under the modelview and normal matrices (column-major) in the material ambient, diffuse.
@@ -165,12 +186,16 @@ EM_JS(void, webglDrawSphere,
               gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
               gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 0, 0);
               gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 0, count * 12);
-              gl.disableVertexAttribArray(2);
-              gl.disableVertexAttribArray(3);
               s.bound = id;
           }
-          gl.vertexAttrib4fv(2, HEAPF32.subarray(ambient >> 2, (ambient >> 2) + 4));
-          gl.vertexAttrib4fv(3, HEAPF32.subarray(diffuse >> 2, (diffuse >> 2) + 4));
+          if (!s.sphereMaterial) {
+              gl.disableVertexAttribArray(2);
+              gl.disableVertexAttribArray(3);
+              gl.uniform1i(s.at.sphere, 1);
+              s.sphereMaterial = true;
+          }
+          gl.uniform4fv(s.at.sphereAmbient, HEAPF32.subarray(ambient >> 2, (ambient >> 2) + 4));
+          gl.uniform4fv(s.at.sphereDiffuse, HEAPF32.subarray(diffuse >> 2, (diffuse >> 2) + 4));
           gl.uniformMatrix4fv(s.at.modelview, false,
                               HEAPF32.subarray(modelview >> 2, (modelview >> 2) + 16));
           gl.uniformMatrix3fv(s.at.normalMatrix, false,
@@ -193,13 +218,34 @@ EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char
                   HEAPU8.subarray(out, out + width * height * 4));
 });
 
-// What waits for WebGL, and what it was last sent.
+// A sphere waiting to be drawn, with the state it was drawn under.
+struct SphereDraw {
+    const SphereMesh* mesh;
+    float modelview[16];
+    float normals[9]; // the normal matrix, column-major
+    float ambient[4];
+    float diffuse[4]; // unlit: the current colour
+};
+
+// One draw waiting, in the frame's order: a part of the batch or a sphere.
+struct DrawCommand {
+    int sphere;          // index into BackendState::spheres, or -1 for a part of the batch
+    int first;           // the part's first index
+    int triangleIndices; // then its triangles' indices
+    int lineIndices;     // then its lines'
+};
+
+// What waits for WebGL, and what it was last sent. Everything drawn until the next change
+// of state waits, so that the batch's buffers are filled once and the draws keep their order.
 static struct BackendState {
     bool ready = false;
-    unsigned sentVersion = 0;    // GlState::stateVersion when the state was last sent
-    std::vector<float> vertices; // BATCH_FLOATS per vertex
-    std::vector<unsigned short> triangles;
-    std::vector<unsigned short> lines;
+    unsigned sentVersion = 0;              // GlState::stateVersion when the state was last sent
+    std::vector<float> vertices;           // BATCH_FLOATS per vertex
+    std::vector<unsigned short> indices;   // the closed parts' indices
+    std::vector<unsigned short> triangles; // the open part's
+    std::vector<unsigned short> lines;     // the open part's
+    std::vector<SphereDraw> spheres;
+    std::vector<DrawCommand> commands;
     Pieces pieces;
 } backend;
 
@@ -250,21 +296,49 @@ static void sendState() {
     webglSetState(state, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace, gl.depthTest);
 }
 
-// Draws the batch and empties it.
-static void flushBatch() {
-    if (backend.vertices.empty()) {
+// Closes the batch's open part: its indices join the closed parts' and its draw waits.
+static void closePart() {
+    if (backend.triangles.empty() && backend.lines.empty()) {
+        return;
+    }
+    backend.commands.push_back({-1, static_cast<int>(backend.indices.size()),
+                                static_cast<int>(backend.triangles.size()),
+                                static_cast<int>(backend.lines.size())});
+    backend.indices.insert(backend.indices.end(), backend.triangles.begin(),
+                           backend.triangles.end());
+    backend.indices.insert(backend.indices.end(), backend.lines.begin(), backend.lines.end());
+    backend.triangles.clear();
+    backend.lines.clear();
+}
+
+// Draws everything waiting, in order, under the state it waited under.
+static void flushDraws() {
+    closePart();
+    if (backend.commands.empty()) {
         return;
     }
     sendState();
-    const int triangleIndices = static_cast<int>(backend.triangles.size());
-    const int lineIndices = static_cast<int>(backend.lines.size());
-    backend.triangles.insert(backend.triangles.end(), backend.lines.begin(), backend.lines.end());
-    webglDrawBatch(backend.vertices.data(),
-                   static_cast<int>(backend.vertices.size() / BATCH_FLOATS),
-                   backend.triangles.data(), triangleIndices, lineIndices);
+    if (!backend.vertices.empty()) {
+        webglUploadBatch(backend.vertices.data(),
+                         static_cast<int>(backend.vertices.size() / BATCH_FLOATS),
+                         backend.indices.data(), static_cast<int>(backend.indices.size()));
+    }
+    for (const DrawCommand& c : backend.commands) {
+        if (c.sphere < 0) {
+            webglDrawBatch(c.first, c.triangleIndices, c.lineIndices);
+            continue;
+        }
+        const SphereDraw& d = backend.spheres[c.sphere];
+        const SphereMesh& mesh = *d.mesh;
+        webglDrawSphere(mesh.id, mesh.points.data(), mesh.normals.data(),
+                        static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
+                        static_cast<int>(mesh.faces.size()), d.modelview, d.normals, d.ambient,
+                        d.diffuse);
+    }
     backend.vertices.clear();
-    backend.triangles.clear();
-    backend.lines.clear();
+    backend.indices.clear();
+    backend.spheres.clear();
+    backend.commands.clear();
 }
 
 // The column-major normal matrix of the current modelview, as the shader takes it.
@@ -309,7 +383,7 @@ static void drawPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices
     // normal and colour.
     const size_t added = flat ? triangles.size() / 4 * 3 + lines.size() : vertices.size();
     if (backend.vertices.size() / BATCH_FLOATS + added > MAX_BATCH_VERTICES) {
-        flushBatch();
+        flushDraws();
     }
     float normals[9] = {};
     currentNormalMatrix(normals);
@@ -345,15 +419,19 @@ static void drawPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices
 }
 
 static void drawSphere(const SphereMesh& mesh) {
-    flushBatch();
-    sendState();
-    float normals[9] = {};
-    currentNormalMatrix(normals);
+    closePart();
+    SphereDraw d = {&mesh, {}, {}, {}, {}};
     const float* diffuse = gl.lighting ? gl.materialDiffuse : gl.colour;
-    webglDrawSphere(mesh.id, mesh.points.data(), mesh.normals.data(),
-                    static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
-                    static_cast<int>(mesh.faces.size()), gl.modelview.back().m, normals,
-                    gl.materialAmbient, diffuse);
+    for (int i = 0; i < 16; i++) {
+        d.modelview[i] = gl.modelview.back().m[i];
+    }
+    currentNormalMatrix(d.normals);
+    for (int i = 0; i < 4; i++) {
+        d.ambient[i] = gl.materialAmbient[i];
+        d.diffuse[i] = diffuse[i];
+    }
+    backend.commands.push_back({static_cast<int>(backend.spheres.size()), 0, 0, 0});
+    backend.spheres.push_back(d);
 }
 
 static bool alwaysReached(const Bounds&) {
@@ -361,14 +439,14 @@ static bool alwaysReached(const Bounds&) {
 }
 
 static void clearBuffers(GLbitfield mask) {
-    flushBatch();
+    flushDraws();
     ensureReady();
     webglClear(gl.clearColour[0], gl.clearColour[1], gl.clearColour[2], gl.clearColour[3],
                (mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
 }
 
 const GeometrySink WEBGL_SINK = {drawPrimitive, drawSphere, alwaysReached, clearBuffers,
-                                 flushBatch};
+                                 flushDraws};
 
 void webglViewport() {
     ensureReady();
