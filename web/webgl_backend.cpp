@@ -1,10 +1,10 @@
 // The WebGL back end: the sink of ordinary frames. One program transforms and lights every
 // vertex in its vertex shader from the fixed-function state (the matrices, the lights in
 // eye coordinates, the front material, the scene's ambient light, GL_NORMALIZE), as
-// OpenGL's per-vertex lighting does. GLUT's spheres are drawn from buffers filled once;
-// immediate-mode primitives are gathered, in eye coordinates, into one batch. The draws
-// wait, in the frame's order, until a clear, glFlush or a change of the state they were
-// made under, and then go with one filling of the batch's buffers.
+// OpenGL's per-vertex lighting does. GLUT's spheres are drawn from buffers filled once,
+// those of one mesh in one instanced draw; immediate-mode primitives are gathered, in eye
+// coordinates, into one batch. The draws wait until a clear, glFlush or a change of the
+// state they were made under, and then go with one filling of the batch's buffers.
 #include "web/gl_layer.h"
 
 #include <emscripten.h>
@@ -17,40 +17,42 @@ constexpr int BATCH_FLOATS = 14;
 constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
 
 // Compiles the program and makes the batch's buffers in the context of the window GLUT
-// made (Module.ctx); keeps them in Module.orlemazGl. A shader that does not compile stops
-// the page with its log.
+// made (Module.ctx); keeps them in Module.orlemazGl. A shader that does not compile, or a
+// WebGL without instanced drawing, stops the page with a message.
+// clang-format off
 EM_JS(void, webglSetUp, (int maxLights), {
     var gl = Module['ctx'];
-    var vertex =
-        [
-            'attribute vec3 position; attribute vec3 normal;',
-            'attribute vec4 ambient; attribute vec4 diffuse;',
-            'uniform mat4 modelview; uniform mat3 normalMatrix; uniform mat4 projection;',
-            'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;',
-            'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];',
-            'uniform vec4 lightAmbient[' + maxLights + ']; uniform vec4 lightDiffuse[' + maxLights +
-                '];',
-            'uniform bool sphere; uniform vec4 sphereAmbient; uniform vec4 sphereDiffuse;',
-            'varying vec4 colour;',
-            'void main() {',
-            '  gl_Position = projection * (modelview * vec4(position, 1.0));',
-            '  vec4 a = sphere ? sphereAmbient : ambient;',
-            '  vec4 d = sphere ? sphereDiffuse : diffuse;',
-            '  if (!lighting) { colour = d; return; }',
-            '  vec3 n = normalMatrix * normal;',
-            '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);',
-            '  vec3 c = sceneAmbient.rgb * a.rgb;',
-            '  for (int i = 0; i < ' + maxLights + '; i++) {',
-            '    if (i >= lightCount) break;',
-            '    c += lightAmbient[i].rgb * a.rgb +',
-            '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * d.rgb;',
-            '  }',
-            '  colour = vec4(clamp(c, 0.0, 1.0), clamp(d.a, 0.0, 1.0));',
-            '}'
-        ]
-            .join('\n');
-    var fragment =
-        'precision mediump float; varying vec4 colour;' + 'void main() { gl_FragColor = colour; }';
+    // The modelview comes as four columns: constant for the batch (already in eye
+    // coordinates), one per instance for spheres. Its cofactors carry normals.
+    var vertex = [
+        'attribute vec3 position; attribute vec3 normal;',
+        'attribute vec4 ambient; attribute vec4 diffuse;',
+        'attribute vec4 modelview0; attribute vec4 modelview1;',
+        'attribute vec4 modelview2; attribute vec4 modelview3;',
+        'uniform mat4 projection;',
+        'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;',
+        'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];',
+        'uniform vec4 lightAmbient[' + maxLights + ']; uniform vec4 lightDiffuse[' + maxLights + '];',
+        'varying vec4 colour;',
+        'void main() {',
+        '  mat4 modelview = mat4(modelview0, modelview1, modelview2, modelview3);',
+        '  gl_Position = projection * (modelview * vec4(position, 1.0));',
+        '  if (!lighting) { colour = diffuse; return; }',
+        '  vec3 c0 = modelview0.xyz, c1 = modelview1.xyz, c2 = modelview2.xyz;',
+        '  vec3 x = cross(c1, c2);',
+        '  float det = dot(c0, x);',
+        '  vec3 n = det != 0.0 ? mat3(x, cross(c2, c0), cross(c0, c1)) * normal / det : vec3(0.0);',
+        '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);',
+        '  vec3 c = sceneAmbient.rgb * ambient.rgb;',
+        '  for (int i = 0; i < ' + maxLights + '; i++) {',
+        '    if (i >= lightCount) break;',
+        '    c += lightAmbient[i].rgb * ambient.rgb +',
+        '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * diffuse.rgb;',
+        '  }',
+        '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));',
+        '}'].join('\n');
+    var fragment = 'precision mediump float; varying vec4 colour;' +
+                   'void main() { gl_FragColor = colour; }';
     function shader(type, source) {
         var s = gl.createShader(type);
         gl.shaderSource(s, source);
@@ -59,40 +61,33 @@ EM_JS(void, webglSetUp, (int maxLights), {
             throw new Error("the web layer's shader: " + gl.getShaderInfoLog(s));
         return s;
     }
+    var instancing = gl.getExtension('ANGLE_instanced_arrays');
+    if (!instancing)
+        throw new Error("the web layer needs WebGL's ANGLE_instanced_arrays");
     var program = gl.createProgram();
     gl.attachShader(program, shader(gl.VERTEX_SHADER, vertex));
     gl.attachShader(program, shader(gl.FRAGMENT_SHADER, fragment));
-    [ 'position', 'normal', 'ambient', 'diffuse' ].forEach(
-        function(name, i) { gl.bindAttribLocation(program, i, name); });
+    ['position', 'normal', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2',
+     'modelview3'].forEach(function(name, i) { gl.bindAttribLocation(program, i, name); });
     gl.linkProgram(program);
     gl.useProgram(program);
     var at = {};
-    [
-        'modelview', 'normalMatrix', 'projection', 'lighting', 'normalizeNormals', 'lightCount',
-        'sceneAmbient', 'lightDirection', 'lightAmbient', 'lightDiffuse', 'sphere', 'sphereAmbient',
-        'sphereDiffuse'
-    ]
+    ['projection', 'lighting', 'normalizeNormals', 'lightCount', 'sceneAmbient',
+     'lightDirection', 'lightAmbient', 'lightDiffuse']
         .forEach(function(name) { at[name] = gl.getUniformLocation(program, name); });
     gl.enableVertexAttribArray(0);
     gl.enableVertexAttribArray(1);
     gl.frontFace(gl.CCW);
     gl.cullFace(gl.BACK);
     Module['orlemazGl'] = {
-        gl : gl,
-        at : at,
-        meshes : [],
-        bound : -2,             // -1: the batch, n: mesh n, -2: nothing yet
-        sphereMaterial : false, // the material comes from the uniforms, not the batch
-        batchVertices : gl.createBuffer(),
-        batchIndices : gl.createBuffer(),
-        identity4 : new Float32Array([ 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1 ]),
-        identity3 : new Float32Array([ 1, 0, 0, 0, 1, 0, 0, 0, 1 ]),
+        gl: gl, at: at, instancing: instancing, meshes: [],
+        bound: -2, // -1: the batch, n: mesh n, -2: nothing yet
+        batchVertices: gl.createBuffer(), batchIndices: gl.createBuffer(),
+        instances: gl.createBuffer(),
     };
 });
+// clang-format on
 
-// Sends the state every draw reads: state holds the projection (16 floats), the scene's
-// ambient light (4), then for each of count lights its unit direction (3), ambient (4) and
-// diffuse (4), each group for all lights in turn.
 EM_JS(void, webglSetState,
       (const float* state, int count, int maxLights, bool lighting, bool normalize, bool cull,
        bool depth),
@@ -120,23 +115,22 @@ EM_JS(void, webglSetState,
       });
 
 // Fills the batch's buffers: count vertices, and the indices of its pieces.
+// clang-format off
 EM_JS(void, webglUploadBatch,
       (const float* vertices, int count, const unsigned short* indices, int indexCount), {
-          var s = Module['orlemazGl'], gl = s.gl;
-          gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
-          gl.bufferData(gl.ARRAY_BUFFER,
-                        HEAPF32.subarray(vertices >> 2, (vertices >> 2) + count * 14),
-                        gl.STREAM_DRAW);
-          gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-          gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
-                        HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount),
-                        gl.STREAM_DRAW);
-          s.bound = -2;
-      });
+    var s = Module['orlemazGl'], gl = s.gl;
+    gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
+    gl.bufferData(gl.ARRAY_BUFFER, HEAPF32.subarray(vertices >> 2, (vertices >> 2) + count * 14),
+                  gl.STREAM_DRAW);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
+    gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
+                  HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount), gl.STREAM_DRAW);
+    s.bound = -2;
+});
 
 // Draws part of the batch: from index first, its triangles' indices then its lines'.
 EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
-    var s = Module['orlemazGl'], gl = s.gl;
+    var s = Module['orlemazGl'], gl = s.gl, ext = s.instancing;
     if (s.bound != -1) {
         gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
         gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
@@ -144,12 +138,15 @@ EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
         gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 56, 12);
         gl.vertexAttribPointer(2, 4, gl.FLOAT, false, 56, 24);
         gl.vertexAttribPointer(3, 4, gl.FLOAT, false, 56, 40);
+        ext.vertexAttribDivisorANGLE(2, 0);
+        ext.vertexAttribDivisorANGLE(3, 0);
         gl.enableVertexAttribArray(2);
         gl.enableVertexAttribArray(3);
-        gl.uniformMatrix4fv(s.at.modelview, false, s.identity4);
-        gl.uniformMatrix3fv(s.at.normalMatrix, false, s.identity3);
-        gl.uniform1i(s.at.sphere, 0);
-        s.sphereMaterial = false;
+        for (var column = 0; column < 4; column++) {
+            gl.disableVertexAttribArray(4 + column);
+            gl.vertexAttrib4f(4 + column, column == 0 ? 1 : 0, column == 1 ? 1 : 0,
+                              column == 2 ? 1 : 0, column == 3 ? 1 : 0);
+        }
         s.bound = -1;
     }
     if (triangleIndices > 0)
@@ -158,50 +155,43 @@ EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
         gl.drawElements(gl.LINES, lineIndices, gl.UNSIGNED_SHORT, (first + triangleIndices) * 2);
 });
 
-// Draws sphere mesh id (its buffers filled from points, normals and faces the first time)
-// under the modelview and normal matrices (column-major) in the material ambient, diffuse.
-EM_JS(void, webglDrawSphere,
-      (int id, const float* points, const float* normals, int count, const unsigned short* faces,
-       int faceIndices, const float* modelview, const float* normalMatrix, const float* ambient,
-       const float* diffuse),
-      {
-          var s = Module['orlemazGl'], gl = s.gl;
-          var mesh = s.meshes[id];
-          if (!mesh) {
-              mesh = s.meshes[id] = {vertices : gl.createBuffer(), indices : gl.createBuffer()};
-              gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
-              gl.bufferData(gl.ARRAY_BUFFER, count * 24, gl.STATIC_DRAW);
-              gl.bufferSubData(gl.ARRAY_BUFFER, 0,
-                               HEAPF32.subarray(points >> 2, (points >> 2) + count * 3));
-              gl.bufferSubData(gl.ARRAY_BUFFER, count * 12,
-                               HEAPF32.subarray(normals >> 2, (normals >> 2) + count * 3));
-              gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-              gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
-                            HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices),
-                            gl.STATIC_DRAW);
-              s.bound = -2;
-          }
-          if (s.bound != id) {
-              gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
-              gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-              gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 0, 0);
-              gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 0, count * 12);
-              s.bound = id;
-          }
-          if (!s.sphereMaterial) {
-              gl.disableVertexAttribArray(2);
-              gl.disableVertexAttribArray(3);
-              gl.uniform1i(s.at.sphere, 1);
-              s.sphereMaterial = true;
-          }
-          gl.uniform4fv(s.at.sphereAmbient, HEAPF32.subarray(ambient >> 2, (ambient >> 2) + 4));
-          gl.uniform4fv(s.at.sphereDiffuse, HEAPF32.subarray(diffuse >> 2, (diffuse >> 2) + 4));
-          gl.uniformMatrix4fv(s.at.modelview, false,
-                              HEAPF32.subarray(modelview >> 2, (modelview >> 2) + 16));
-          gl.uniformMatrix3fv(s.at.normalMatrix, false,
-                              HEAPF32.subarray(normalMatrix >> 2, (normalMatrix >> 2) + 9));
-          gl.drawElements(gl.TRIANGLES, faceIndices, gl.UNSIGNED_SHORT, 0);
-      });
+// Draws count spheres of mesh id (its buffers filled from points, normals and faces the
+// first time), each instance 24 floats: the modelview's columns, the material's ambient and
+// diffuse.
+EM_JS(void, webglDrawSpheres,
+      (int id, const float* points, const float* normals, int pointCount,
+       const unsigned short* faces, int faceIndices, const float* instances, int count), {
+    var s = Module['orlemazGl'], gl = s.gl, ext = s.instancing;
+    var mesh = s.meshes[id];
+    if (!mesh) {
+        mesh = s.meshes[id] = {vertices: gl.createBuffer(), indices: gl.createBuffer()};
+        gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
+        gl.bufferData(gl.ARRAY_BUFFER, pointCount * 24, gl.STATIC_DRAW);
+        gl.bufferSubData(gl.ARRAY_BUFFER, 0,
+                         HEAPF32.subarray(points >> 2, (points >> 2) + pointCount * 3));
+        gl.bufferSubData(gl.ARRAY_BUFFER, pointCount * 12,
+                         HEAPF32.subarray(normals >> 2, (normals >> 2) + pointCount * 3));
+        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+        gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
+                      HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices), gl.STATIC_DRAW);
+    }
+    gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+    gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 0, 0);
+    gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 0, pointCount * 12);
+    gl.bindBuffer(gl.ARRAY_BUFFER, s.instances);
+    gl.bufferData(gl.ARRAY_BUFFER, HEAPF32.subarray(instances >> 2, (instances >> 2) + count * 24),
+                  gl.STREAM_DRAW);
+    for (var i = 0; i < 6; i++) {
+        var index = i < 4 ? 4 + i : i - 2; // the columns, then ambient and diffuse
+        gl.vertexAttribPointer(index, 4, gl.FLOAT, false, 96, i * 16);
+        ext.vertexAttribDivisorANGLE(index, 1);
+        gl.enableVertexAttribArray(index);
+    }
+    s.bound = id;
+    ext.drawElementsInstancedANGLE(gl.TRIANGLES, faceIndices, gl.UNSIGNED_SHORT, 0, count);
+});
+// clang-format on
 
 EM_JS(void, webglSetViewport, (int x, int y, int width, int height),
       { Module['ctx'].viewport(x, y, width, height); });
@@ -218,13 +208,14 @@ EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char
                   HEAPU8.subarray(out, out + width * height * 4));
 });
 
+// Floats per sphere instance: the modelview's four columns, the material's ambient and
+// diffuse (unlit: the current colour).
+constexpr int INSTANCE_FLOATS = 24;
+
 // A sphere waiting to be drawn, with the state it was drawn under.
 struct SphereDraw {
     const SphereMesh* mesh;
-    float modelview[16];
-    float normals[9]; // the normal matrix, column-major
-    float ambient[4];
-    float diffuse[4]; // unlit: the current colour
+    float instance[INSTANCE_FLOATS];
 };
 
 // One draw waiting, in the frame's order: a part of the batch or a sphere.
@@ -311,7 +302,35 @@ static void closePart() {
     backend.lines.clear();
 }
 
-// Draws everything waiting, in order, under the state it waited under.
+// Draws the waiting spheres from first to last (indices into BackendState::spheres), those
+// of one mesh in one instanced draw each.
+static void drawSpheres(size_t first, size_t last) {
+    static std::vector<float> instances;
+    static std::vector<bool> drawn;
+    drawn.assign(last - first, false);
+    for (size_t i = first; i < last; i++) {
+        if (drawn[i - first]) {
+            continue;
+        }
+        const SphereMesh& mesh = *backend.spheres[i].mesh;
+        instances.clear();
+        for (size_t k = i; k < last; k++) {
+            if (!drawn[k - first] && backend.spheres[k].mesh == &mesh) {
+                drawn[k - first] = true;
+                const float* instance = backend.spheres[k].instance;
+                instances.insert(instances.end(), instance, instance + INSTANCE_FLOATS);
+            }
+        }
+        webglDrawSpheres(mesh.id, mesh.points.data(), mesh.normals.data(),
+                         static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
+                         static_cast<int>(mesh.faces.size()), instances.data(),
+                         static_cast<int>(instances.size() / INSTANCE_FLOATS));
+    }
+}
+
+// Draws everything waiting under the state it waited under. With the depth test on, the
+// batch goes first and the spheres after it, grouped by mesh: the picture differs only
+// where two surfaces meet at the very same depth. Without it, in the order drawn.
 static void flushDraws() {
     closePart();
     if (backend.commands.empty()) {
@@ -326,14 +345,12 @@ static void flushDraws() {
     for (const DrawCommand& c : backend.commands) {
         if (c.sphere < 0) {
             webglDrawBatch(c.first, c.triangleIndices, c.lineIndices);
-            continue;
+        } else if (!gl.depthTest) {
+            drawSpheres(c.sphere, c.sphere + 1);
         }
-        const SphereDraw& d = backend.spheres[c.sphere];
-        const SphereMesh& mesh = *d.mesh;
-        webglDrawSphere(mesh.id, mesh.points.data(), mesh.normals.data(),
-                        static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
-                        static_cast<int>(mesh.faces.size()), d.modelview, d.normals, d.ambient,
-                        d.diffuse);
+    }
+    if (gl.depthTest) {
+        drawSpheres(0, backend.spheres.size());
     }
     backend.vertices.clear();
     backend.indices.clear();
@@ -420,15 +437,14 @@ static void drawPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices
 
 static void drawSphere(const SphereMesh& mesh) {
     closePart();
-    SphereDraw d = {&mesh, {}, {}, {}, {}};
+    SphereDraw d = {&mesh, {}};
     const float* diffuse = gl.lighting ? gl.materialDiffuse : gl.colour;
     for (int i = 0; i < 16; i++) {
-        d.modelview[i] = gl.modelview.back().m[i];
+        d.instance[i] = gl.modelview.back().m[i];
     }
-    currentNormalMatrix(d.normals);
     for (int i = 0; i < 4; i++) {
-        d.ambient[i] = gl.materialAmbient[i];
-        d.diffuse[i] = diffuse[i];
+        d.instance[16 + i] = gl.materialAmbient[i];
+        d.instance[20 + i] = diffuse[i];
     }
     backend.commands.push_back({static_cast<int>(backend.spheres.size()), 0, 0, 0});
     backend.spheres.push_back(d);
