@@ -227,7 +227,8 @@ struct DrawCommand {
 };
 
 // What waits for WebGL, and what it was last sent. Everything drawn until the next change
-// of state waits, so that the batch's buffers are filled once and the draws keep their order.
+// of state waits, so that the batch's buffers are filled once and each mesh's spheres go
+// in one draw.
 static struct BackendState {
     bool ready = false;
     unsigned sentVersion = 0;              // GlState::stateVersion when the state was last sent
