@@ -11,6 +11,12 @@ void mouseButton(int button, int state, int x, int y);
 // NOTE: returns with GL_PROJECTION current; mouseButton's resetProjection restores it.
 void pickObject(int x, int y);
 
+// Runs the frame in selection mode over the pick region around window point (x, y) (origin
+// top left), under the names display loads, into buffer (PICK_BUFFER_SIZE words); returns
+// the number of hit records, or -1 when they overflowed it.
+// NOTE: returns with GL_PROJECTION current.
+int runSelectionPass(int x, int y, unsigned int* buffer);
+
 // Builds the right-button pop-up menu and registers mouseButton.
 void createMenu();
 

@@ -24,13 +24,11 @@ static void applyPick(int name) {
     interaction.mode = (isRod && interaction.mode != MODE_ROD) ? MODE_ROD : MODE_NONE;
 }
 
-// Runs the selection pass at (x, y) and updates the binding from its hit records.
-void pickObject(int x, int y) {
-    // With fewer than three records the name word holds no hit data; filling the buffer
-    // with the bottom name makes such a read come back as NAME_NONE, which binds nothing.
-    static GLuint buffer[PICK_BUFFER_SIZE];
-    for (GLuint& word : buffer) {
-        word = static_cast<GLuint>(NAME_NONE);
+// With fewer than three records the name word holds no hit data; filling the buffer with
+// the bottom name first makes such a read come back as NAME_NONE, which binds nothing.
+int runSelectionPass(int x, int y, unsigned int* buffer) {
+    for (int i = 0; i < PICK_BUFFER_SIZE; i++) {
+        buffer[i] = static_cast<GLuint>(NAME_NONE);
     }
     glSelectBuffer(PICK_BUFFER_SIZE, buffer);
     glRenderMode(GL_SELECT);
@@ -51,7 +49,13 @@ void pickObject(int x, int y) {
         glMatrixMode(GL_PROJECTION);
     }
     glPopMatrix();
-    const GLint hits = glRenderMode(GL_RENDER);
+    return glRenderMode(GL_RENDER);
+}
+
+// Runs the selection pass at (x, y) and updates the binding from its hit records.
+void pickObject(int x, int y) {
+    static GLuint buffer[PICK_BUFFER_SIZE];
+    const GLint hits = runSelectionPass(x, y, buffer);
 
     if (hits == 0) {
         return;

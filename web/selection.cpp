@@ -1,8 +1,10 @@
 // OpenGL's selection mode for the browser, which WebGL lacks: the name stack, the hit
-// records and gluPickMatrix. web/gl_compat.cpp hands every triangle and line drawn in
-// GL_SELECT here, in clip coordinates; each one that survives clipping to the view volume
-// (and, for triangles, back-face culling in window coordinates) is a hit for the names on
-// the stack, with the depths of its clipped vertices, as Mesa's selection counts them.
+// records and gluPickMatrix. While GL_SELECT is in force this is the layer's sink: every
+// triangle and line is transformed to clip coordinates here, and each one that survives
+// clipping to the view volume (and, for triangles, back-face culling in window
+// coordinates) is a hit for the names on the stack, with the depths of its clipped
+// vertices, as Mesa's selection counts them. A sphere or a display list whose box lies
+// wholly outside the volume is skipped before any of its triangles.
 #include "web/gl_layer.h"
 
 #include <GL/glu.h>
@@ -87,7 +89,9 @@ GLint glRenderMode(GLenum mode) {
         writeHitRecord();
         result = sel.overflow ? -1 : sel.hits;
     }
+    stateChanging();
     sel.active = mode == GL_SELECT;
+    gl.sink = sel.active ? &SELECTION_SINK : &WEBGL_SINK;
     sel.written = 0;
     sel.overflow = false;
     sel.hits = 0;
@@ -181,7 +185,7 @@ struct WindowVertex {
 };
 
 static WindowVertex toWindow(const ClipVertex& v) {
-    const GLint* vp = rasterState().viewport;
+    const GLint* vp = gl.viewport;
     const float inverse = 1.0f / v.w;
     return {v.x * inverse * (vp[2] * 0.5f) + (vp[0] + vp[2] * 0.5f),
             v.y * inverse * (vp[3] * 0.5f) + (vp[1] + vp[3] * 0.5f), v.z * inverse * 0.5f + 0.5f};
@@ -192,7 +196,8 @@ static float windingArea(const WindowVertex& a, const WindowVertex& b, const Win
     return (a.x - c.x) * (b.y - c.y) - (a.y - c.y) * (b.x - c.x);
 }
 
-void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c) {
+// Counts a triangle, as OpenGL's selection does, for the hit of the current names.
+static void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& c) {
     const int codeA = outcode(a), codeB = outcode(b), codeC = outcode(c);
     if ((codeA & codeB & codeC) != 0) {
         return; // wholly outside one plane
@@ -229,8 +234,7 @@ void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& 
     // A triangle wholly in front of the eye is culled by its own winding on the screen;
     // one with no area faces neither way and is dropped too.
     const bool inFront = a.w > 0.0f && b.w > 0.0f && c.w > 0.0f;
-    if (rasterState().cullFace && inFront &&
-        !(windingArea(toWindow(a), toWindow(b), toWindow(c)) > 0.0f)) {
+    if (gl.cullFace && inFront && !(windingArea(toWindow(a), toWindow(b), toWindow(c)) > 0.0f)) {
         return;
     }
     // The clipped polygon goes on as a fan. Where the triangle reached behind the eye its
@@ -243,7 +247,7 @@ void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& 
         const WindowVertex& v0 = window[i - 1];
         const WindowVertex& v1 = window[i];
         const WindowVertex& v2 = window[0];
-        if (rasterState().cullFace && !inFront && !(windingArea(v0, v1, v2) > 0.0f)) {
+        if (gl.cullFace && !inFront && !(windingArea(v0, v1, v2) > 0.0f)) {
             continue;
         }
         updateHit(v0.z);
@@ -252,7 +256,7 @@ void selectTriangle(const ClipVertex& a, const ClipVertex& b, const ClipVertex& 
     }
 }
 
-void selectLine(const ClipVertex& a, const ClipVertex& b) {
+static void selectLine(const ClipVertex& a, const ClipVertex& b) {
     float t0 = 0.0f, t1 = 1.0f;
     for (int p = 0; p < 6; p++) {
         const float dA = planeDistance(a, p);
@@ -272,3 +276,69 @@ void selectLine(const ClipVertex& a, const ClipVertex& b) {
     updateHit(toWindow(lerp(a, b, t0)).z);
     updateHit(toWindow(lerp(a, b, t1)).z);
 }
+
+// ---------------------------------------------------------------------------------------
+// The sink
+// ---------------------------------------------------------------------------------------
+
+static ClipVertex toClip(const Matrix& mvp, const float position[3]) {
+    const float in[4] = {position[0], position[1], position[2], 1.0f};
+    float out[4] = {};
+    transformPoint(mvp, in, out);
+    return {out[0], out[1], out[2], out[3]};
+}
+
+static void selectPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
+    static std::vector<ClipVertex> clip;
+    static Pieces pieces;
+    const Matrix mvp = modelviewProjection();
+    clip.resize(vertices.size());
+    for (size_t i = 0; i < vertices.size(); i++) {
+        clip[i] = toClip(mvp, vertices[i].position);
+    }
+    splitPrimitive(mode, static_cast<int>(vertices.size()), pieces);
+    for (size_t i = 0; i < pieces.triangles.size(); i += 4) {
+        selectTriangle(clip[pieces.triangles[i]], clip[pieces.triangles[i + 1]],
+                       clip[pieces.triangles[i + 2]]);
+    }
+    for (size_t i = 0; i < pieces.lines.size(); i += 2) {
+        selectLine(clip[pieces.lines[i]], clip[pieces.lines[i + 1]]);
+    }
+}
+
+// True unless all eight corners of the box lie outside one plane of the view volume; what
+// the box holds is then wholly outside it too, and hits nothing.
+static bool selectionMayReach(const Bounds& b) {
+    const Matrix mvp = modelviewProjection();
+    int outside = 0x3F;
+    for (int corner = 0; corner < 8 && outside != 0; corner++) {
+        const float p[3] = {(corner & 1) ? b.max[0] : b.min[0], (corner & 2) ? b.max[1] : b.min[1],
+                            (corner & 4) ? b.max[2] : b.min[2]};
+        outside &= outcode(toClip(mvp, p));
+    }
+    return outside == 0;
+}
+
+static void selectSphere(const SphereMesh& mesh) {
+    static std::vector<ClipVertex> clip;
+    // The box is grown by a margin far beyond the rounding of its corners' transformation.
+    const float r = mesh.radius * 1.001f + 1e-4f;
+    if (!selectionMayReach({{-r, -r, -r}, {r, r, r}})) {
+        return;
+    }
+    const Matrix mvp = modelviewProjection();
+    const size_t count = mesh.points.size() / 3;
+    clip.resize(count);
+    for (size_t i = 0; i < count; i++) {
+        clip[i] = toClip(mvp, &mesh.points[i * 3]);
+    }
+    for (size_t i = 0; i < mesh.faces.size(); i += 3) {
+        selectTriangle(clip[mesh.faces[i]], clip[mesh.faces[i + 1]], clip[mesh.faces[i + 2]]);
+    }
+}
+
+static void selectNothing() {}
+static void clearNothing(GLbitfield) {}
+
+const GeometrySink SELECTION_SINK = {selectPrimitive, selectSphere, selectionMayReach, clearNothing,
+                                     selectNothing};

@@ -1,13 +1,17 @@
-// Prints the whole selection buffer of a pick at every point of a 20-pixel grid over the
-// window, in three views, one line per point: natively (Mesa) and in the browser (the web
-// layer), built from this one file, so that web/test/browser_test.mjs can compare them.
-// Each pick is the program's own: its projection, camera and frame, under the same names.
+// Prints the program's first picture, then the whole selection buffer of a pick at every
+// point of a 20-pixel grid over the window, in three views, one line per point: natively
+// (Mesa) and in the browser (the web layer), built from this one file, so that
+// web/test/browser_test.mjs can compare them; last, the mean time of a pick with its line.
+// Each pick is the program's own selection pass.
 #include <GL/glut.h>
+#include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "app/app.h"
 #include "app/scene_state.h"
 #include "draw/draw.h"
+#include "input/input.h"
 #include "view/view.h"
 
 constexpr int GRID_STEP = 20; // pixels between picks, starting half a step in
@@ -27,27 +31,32 @@ static const GridView VIEWS[] = {
     {-10.0f, -60.0f, 15.0f, 220.0f, 5, -3, 100.0f, -6.0f, 1}, // from below, rolled, panned
 };
 
+// Draws the start-up frame and prints its pixels: "PICTURE width height", then one line
+// "P" and the row's red, green and blue bytes in hexadecimal per row, bottom row first.
+static void dumpPicture() {
+    display();
+#ifndef __EMSCRIPTEN__
+    // The window is not mapped yet, so its front buffer holds nothing; Mesa's software
+    // renderer swaps by copying and keeps the frame in the back buffer.
+    glReadBuffer(GL_BACK);
+#endif
+    std::vector<unsigned char> rgba(WINDOW_WIDTH * WINDOW_HEIGHT * 4);
+    glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    std::printf("PICTURE %d %d\n", WINDOW_WIDTH, WINDOW_HEIGHT);
+    for (int y = 0; y < WINDOW_HEIGHT; y++) {
+        std::printf("P ");
+        for (int x = 0; x < WINDOW_WIDTH; x++) {
+            const unsigned char* p = &rgba[(y * WINDOW_WIDTH + x) * 4];
+            std::printf("%02x%02x%02x", p[0], p[1], p[2]);
+        }
+        std::printf("\n");
+    }
+}
+
 // Runs the program's selection pass at window (x, y) and prints its records.
 static void dumpPick(int viewIndex, int x, int y) {
     static GLuint buffer[PICK_BUFFER_SIZE];
-    for (GLuint& word : buffer) {
-        word = static_cast<GLuint>(NAME_NONE);
-    }
-    glSelectBuffer(PICK_BUFFER_SIZE, buffer);
-    glRenderMode(GL_SELECT);
-    glInitNames();
-    glPushName(static_cast<GLuint>(NAME_NONE));
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    glLoadIdentity();
-    gluPickMatrix(x, viewport[3] - y, PICK_REGION, PICK_REGION, viewport);
-    setCamera();
-    display();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    const GLint hits = glRenderMode(GL_RENDER);
+    const GLint hits = runSelectionPass(x, y, buffer);
 
     std::printf("%d %d %d %d:", viewIndex, x, y, hits);
     int word = 0;
@@ -68,6 +77,9 @@ int main(int argc, char** argv) {
     createWindow();
     initScene();
     reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
+    dumpPicture();
+    int picks = 0;
+    const auto start = std::chrono::steady_clock::now();
     for (int v = 0; v < static_cast<int>(sizeof VIEWS / sizeof VIEWS[0]); v++) {
         const GridView& g = VIEWS[v];
         view.tiltX = g.tiltX;
@@ -87,9 +99,13 @@ int main(int argc, char** argv) {
         for (int y = GRID_STEP / 2; y < WINDOW_HEIGHT; y += GRID_STEP) {
             for (int x = GRID_STEP / 2; x < WINDOW_WIDTH; x += GRID_STEP) {
                 dumpPick(v, x, y);
+                picks++;
             }
         }
     }
+    const std::chrono::duration<double, std::milli> spent =
+        std::chrono::steady_clock::now() - start;
+    std::printf("PICKS %d, %.3f ms each\n", picks, spent.count() / picks);
     std::printf("END\n");
     std::fflush(stdout);
     return 0;

@@ -1,8 +1,9 @@
 // OpenGL 1.1 as the web layer provides it: the types, the constants and every function the
 // program may call, and nothing else. The browser offers WebGL, which has no immediate mode,
-// lighting, matrix stacks, display lists or selection, so web/gl_compat.cpp and
-// web/selection.cpp implement these calls themselves. Found on the include path before the
-// toolchain's own GL/gl.h, this header is the one GLUT's header brings in.
+// lighting, matrix stacks, display lists or selection, so the layer's files in web/
+// implement these calls themselves (web/gl_layer.h says which holds what). Found on the
+// include path before the toolchain's own GL/gl.h, this header is the one GLUT's header
+// brings in.
 // NOTE: the functions have C++ linkage on purpose. The toolchain's WebGL library defines
 // C functions of the same names that would quietly stand in for a missing one; with C++
 // linkage a call this layer does not define fails the link, and a call it does not
@@ -76,6 +77,8 @@ typedef double GLclampd;
 #define GL_DEPTH_BUFFER_BIT 0x00000100
 #define GL_VIEWPORT 0x0BA2
 #define GL_RENDER_MODE 0x0C40
+#define GL_RGBA 0x1908
+#define GL_UNSIGNED_BYTE 0x1401
 
 // Display lists and render modes.
 #define GL_COMPILE 0x1300
@@ -85,7 +88,7 @@ typedef double GLclampd;
 #define GL_SELECT 0x1C02
 
 extern "C++" {
-// State and buffers (web/gl_compat.cpp).
+// State and buffers (web/gl_state.cpp; glReadPixels in web/webgl_backend.cpp).
 void glEnable(GLenum cap);
 void glDisable(GLenum cap);
 void glGetIntegerv(GLenum pname, GLint* params);
@@ -93,11 +96,13 @@ void glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
 void glClearColor(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
 void glClear(GLbitfield mask);
 void glFlush();
+void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei height, GLenum format, GLenum type,
+                  GLvoid* pixels);
 void glShadeModel(GLenum mode);
 void glLightfv(GLenum light, GLenum pname, const GLfloat* params);
 void glMaterialfv(GLenum face, GLenum pname, const GLfloat* params);
 
-// Matrices (web/gl_compat.cpp).
+// Matrices (web/gl_state.cpp).
 void glMatrixMode(GLenum mode);
 void glLoadIdentity();
 void glPushMatrix();
@@ -108,7 +113,7 @@ void glScalef(GLfloat x, GLfloat y, GLfloat z);
 void glFrustum(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top, GLdouble zNear,
                GLdouble zFar);
 
-// Immediate mode (web/gl_compat.cpp).
+// Immediate mode (web/gl_pipeline.cpp).
 void glBegin(GLenum mode);
 void glEnd();
 void glVertex3f(GLfloat x, GLfloat y, GLfloat z);
@@ -116,7 +121,7 @@ void glNormal3f(GLfloat x, GLfloat y, GLfloat z);
 void glColor3f(GLfloat red, GLfloat green, GLfloat blue);
 void glTexCoord2f(GLfloat s, GLfloat t);
 
-// Display lists (web/gl_compat.cpp).
+// Display lists (web/gl_lists.cpp).
 GLuint glGenLists(GLsizei range);
 void glNewList(GLuint list, GLenum mode);
 void glEndList();
