@@ -548,17 +548,23 @@ await check('"Salir" ends the program', async () => {
 // Any window, a phone and touch
 // ---------------------------------------------------------------------------------------
 
-// Resizes the page's window; the page must not scroll sideways, and the canvas must be
-// beside or above the console (place).
+// Resizes the page's window; the page must not scroll sideways, and the canvas must come to
+// be beside or above the console (place) once the engine has laid the page out again.
 async function resize(p, viewport, place) {
   await p.page.setViewport(viewport);
-  const layout = await p.page.evaluate(() => {
-    const canvas = document.getElementById('canvas').getBoundingClientRect();
-    const text = document.getElementById('console').getBoundingClientRect();
-    return {sideways: document.documentElement.scrollWidth > window.innerWidth,
-            beside: text.left >= canvas.right, above: text.top >= canvas.bottom};
+  let layout = null;
+  const fits = async () => {
+    layout = await p.page.evaluate(() => {
+      const canvas = document.getElementById('canvas').getBoundingClientRect();
+      const text = document.getElementById('console').getBoundingClientRect();
+      return {sideways: document.documentElement.scrollWidth > window.innerWidth,
+              beside: text.left >= canvas.right, above: text.top >= canvas.bottom};
+    });
+    return !layout.sideways && layout[place];
+  };
+  await waitFor(fits, `the page laid out at ${viewport.width} x ${viewport.height}`).catch((error) => {
+    throw new Error(`${error.message}: ${JSON.stringify(layout)}, not ${place}`);
   });
-  expect(!layout.sideways && layout[place], `${viewport.width} x ${viewport.height}: ${JSON.stringify(layout)}, not ${place}`);
 }
 
 const desk = await openPage({viewport: {width: 1600, height: 1000}, pinned: false});
