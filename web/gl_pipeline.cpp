@@ -4,6 +4,8 @@
 // primitive into the triangles and lines OpenGL implementations draw, for every sink.
 #include "web/gl_layer.h"
 
+#include <algorithm>
+
 // The primitive being collected between glBegin and glEnd.
 static struct PrimitiveState {
     GLenum mode = 0; // the mode glBegin opened, 0 outside glBegin/glEnd
@@ -101,23 +103,22 @@ void glVertex3f(GLfloat x, GLfloat y, GLfloat z) {
                                   {gl.colour[0], gl.colour[1], gl.colour[2], gl.colour[3]}});
 }
 
-void glNormal3f(GLfloat x, GLfloat y, GLfloat z) {
-    if (recordInList(OP_NORMAL, 0, 0, x, y, z)) {
+// Sets the current normal or colour (count of its components: 3, or 4 with an alpha of 1),
+// or records the call in the display list being compiled, which leaves the current one be.
+static void setCurrent(ListOp op, GLfloat* current, int count, GLfloat x, GLfloat y, GLfloat z) {
+    if (recordInList(op, 0, 0, x, y, z)) {
         return;
     }
-    gl.normal[0] = x;
-    gl.normal[1] = y;
-    gl.normal[2] = z;
+    const GLfloat value[4] = {x, y, z, 1.0f};
+    std::copy(value, value + count, current);
+}
+
+void glNormal3f(GLfloat x, GLfloat y, GLfloat z) {
+    setCurrent(OP_NORMAL, gl.normal, 3, x, y, z);
 }
 
 void glColor3f(GLfloat red, GLfloat green, GLfloat blue) {
-    if (recordInList(OP_COLOUR, 0, 0, red, green, blue)) {
-        return;
-    }
-    gl.colour[0] = red;
-    gl.colour[1] = green;
-    gl.colour[2] = blue;
-    gl.colour[3] = 1.0f;
+    setCurrent(OP_COLOUR, gl.colour, 4, red, green, blue);
 }
 
 // Texturing is never enabled (glEnable refuses it), so, as in OpenGL, texture coordinates

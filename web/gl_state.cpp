@@ -82,32 +82,37 @@ Matrix modelviewProjection() {
 // Capabilities, viewport, buffers, lights and materials
 // ---------------------------------------------------------------------------------------
 
+// The flag that holds a capability the layer keeps, or nullptr for one it does not.
+static bool* capabilityFlag(GLenum cap) {
+    if (cap >= GL_LIGHT0 && cap < GL_LIGHT0 + LIGHT_COUNT) {
+        return &gl.lights[cap - GL_LIGHT0].enabled;
+    }
+    switch (cap) {
+    case GL_CULL_FACE:
+        return &gl.cullFace;
+    case GL_DEPTH_TEST:
+        return &gl.depthTest;
+    case GL_LIGHTING:
+        return &gl.lighting;
+    case GL_NORMALIZE:
+        return &gl.normalize;
+    default:
+        return nullptr;
+    }
+}
+
 // Sets or clears one capability; the waiting geometry is drawn under the old setting.
 static void setCapability(GLenum cap, bool on) {
     refuseInList("glEnable or glDisable in a display list");
     stateChanging();
-    switch (cap) {
-    case GL_CULL_FACE:
-        gl.cullFace = on;
-        break;
-    case GL_DEPTH_TEST:
-        gl.depthTest = on;
-        break;
-    case GL_LIGHTING:
-        gl.lighting = on;
-        break;
-    case GL_NORMALIZE:
-        gl.normalize = on;
-        break;
-    case GL_AUTO_NORMAL:
-        break; // it only concerns evaluators, which the layer has none of
-    default:
-        if (cap >= GL_LIGHT0 && cap < GL_LIGHT0 + LIGHT_COUNT) {
-            gl.lights[cap - GL_LIGHT0].enabled = on;
-            break;
-        }
+    if (cap == GL_AUTO_NORMAL) {
+        return; // it only concerns evaluators, which the layer has none of
+    }
+    bool* flag = capabilityFlag(cap);
+    if (flag == nullptr) {
         unsupportedGl("this glEnable or glDisable capability");
     }
+    *flag = on;
 }
 
 void glEnable(GLenum cap) {

@@ -51,26 +51,12 @@ EM_JS(void, webglSetUp, (int maxLights), {
         '  }',
         '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));',
         '}'].join('\n');
-    var fragment = 'precision mediump float; varying vec4 colour;' +
-                   'void main() { gl_FragColor = colour; }';
-    function shader(type, source) {
-        var s = gl.createShader(type);
-        gl.shaderSource(s, source);
-        gl.compileShader(s);
-        if (!gl.getShaderParameter(s, gl.COMPILE_STATUS) && !gl.isContextLost())
-            throw new Error("the web layer's shader: " + gl.getShaderInfoLog(s));
-        return s;
-    }
     var instancing = gl.getExtension('ANGLE_instanced_arrays');
     if (!instancing)
         throw new Error("the web layer needs WebGL's ANGLE_instanced_arrays");
-    var program = gl.createProgram();
-    gl.attachShader(program, shader(gl.VERTEX_SHADER, vertex));
-    gl.attachShader(program, shader(gl.FRAGMENT_SHADER, fragment));
-    ['position', 'normal', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2',
-     'modelview3'].forEach(function(name, i) { gl.bindAttribLocation(program, i, name); });
-    gl.linkProgram(program);
-    gl.useProgram(program);
+    var program = orlemazLinkProgram(gl, "the web layer's shader", vertex,
+        ['position', 'normal', 'ambient', 'diffuse', 'modelview0', 'modelview1',
+         'modelview2', 'modelview3']);
     var at = {};
     ['projection', 'lighting', 'normalizeNormals', 'lightCount', 'sceneAmbient',
      'lightDirection', 'lightAmbient', 'lightDiffuse']

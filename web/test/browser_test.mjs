@@ -456,6 +456,8 @@ await check('frames a second and the time of a pick', async () => {
   // Uncapped, the page and a WebGL page drawing as many lit triangles from static buffers
   // (web/test/ceiling.html) take turns, so that both see the same load on the machine.
   fs.copyFileSync(new URL('ceiling.html', import.meta.url), path.join(buildDir, 'ceiling.html'));
+  fs.copyFileSync(new URL('../webgl_program.js', import.meta.url),
+                  path.join(buildDir, 'webgl_program.js'));
   // The ceiling opens in a window of its own for its turn and closes after it; a turn
   // starts once the page has asked for a frame. Firefox hands the test's hook no frame to
   // run here, so the uncapped turns are Chromium's and WebKit's.
