@@ -408,9 +408,20 @@ mergeInto(LibraryManager.library, {
     throw 'unwind';
   },
 
-  // The toolchain's glutCreateWindow makes its WebGL context through GL only when the
-  // program calls a WebGL function itself; the web layer draws from JavaScript instead.
-  glutCreateWindow__deps: ['$Browser', '$GL'],
+  // The window is the page's canvas, with a WebGL context for the web layer, which draws
+  // from JavaScript through Module.ctx alone: the toolchain's own GL library, which its
+  // glutCreateWindow makes the context through, has nothing to do here.
+  glutCreateWindow__deps: ['$GLUT'],
+  glutCreateWindow: function(name) {
+    var mode = GLUT.initDisplayMode;
+    Module.ctx = Module['canvas'].getContext('webgl', {
+      alpha: (mode & 0x0008 /* GLUT_ALPHA */) != 0,
+      depth: (mode & 0x0010 /* GLUT_DEPTH */) != 0,
+      stencil: (mode & 0x0020 /* GLUT_STENCIL */) != 0,
+      antialias: (mode & 0x0080 /* GLUT_MULTISAMPLE */) != 0,
+    });
+    return Module.ctx ? 1 : 0;
+  },
 
   glutMouseFunc__deps: ['$WebGlut'],
   glutMouseFunc: function(callback) {
