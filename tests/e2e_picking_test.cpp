@@ -20,7 +20,7 @@ std::string idLine(int name) {
 }
 
 // The window point where a rod's bar crosses the given window row.
-WindowPoint barPointAtRow(const CameraModel& camera, double x, int row) {
+WindowPoint barPointAtRow(const ViewState& camera, double x, int row) {
     double nearZ = -10.0, farZ = 70.0; // rows grow with z across the table
     for (int i = 0; i < 60; i++) {
         const double mid = (nearZ + farZ) / 2.0;
