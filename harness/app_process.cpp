@@ -10,8 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// argv as execvp and posix_spawnp take it, pointing into the strings given.
+static std::vector<char*> wordsOf(const std::vector<std::string>& argv) {
+    std::vector<char*> words;
+    for (const std::string& word : argv) {
+        words.push_back(const_cast<char*>(word.c_str()));
+    }
+    words.push_back(nullptr);
+    return words;
+}
+
 pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
                  const std::string& preload) {
+    const std::vector<char*> words = wordsOf(argv); // before the fork: the child allocates nothing
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -24,11 +35,6 @@ pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathS
         }
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
-        std::vector<char*> words;
-        for (std::string& word : argv) {
-            words.push_back(word.data());
-        }
-        words.push_back(nullptr);
         execvp(words[0], words.data());
         _exit(127);
     }
@@ -36,11 +42,7 @@ pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathS
 }
 
 bool runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> words;
-    for (const std::string& word : argv) {
-        words.push_back(const_cast<char*>(word.c_str()));
-    }
-    words.push_back(nullptr);
+    const std::vector<char*> words = wordsOf(argv);
     pid_t pid = 0;
     int status = -1;
     if (posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ) != 0 ||

@@ -23,17 +23,16 @@ Pixel litColour(const Material& m, double nx, double ny, double nz, const ViewSt
 }
 
 std::string probeColour(Pixel observed, Pixel expected, int tolerance) {
-    if (std::abs(observed.r - expected.r) <= tolerance &&
-        std::abs(observed.g - expected.g) <= tolerance &&
-        std::abs(observed.b - expected.b) <= tolerance) {
-        return "";
-    }
     const auto rgb = [](Pixel p) {
         return "(" + std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b) +
                ")";
     };
-    return "shows " + rgb(observed) + ", expected " + rgb(expected) + " within " +
-           std::to_string(tolerance);
+    const bool near =
+        std::max({std::abs(observed.r - expected.r), std::abs(observed.g - expected.g),
+                  std::abs(observed.b - expected.b)}) <= tolerance;
+    return near ? ""
+                : "shows " + rgb(observed) + ", expected " + rgb(expected) + " within " +
+                      std::to_string(tolerance);
 }
 
 // Channels equal within rounding.

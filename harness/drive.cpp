@@ -1,20 +1,18 @@
 // orlemaz-drive: the harness as a command for the scripts (scripts/run, scripts/package,
-// scripts/soak, scripts/fps) and the browser check. It works on the X server in DISPLAY,
-// with a deadline on every wait; the scripts start that server themselves. The facts it
-// prints and the names it knows come from the program's own headers.
+// scripts/soak, scripts/fps). It works on the X server in DISPLAY, with a deadline on every
+// wait; the scripts start that server themselves. The menu's names and the camera keys come
+// from the program's own headers.
 #include <X11/Xlib.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 #include "harness/app_process.h"
-#include "harness/program_facts.h"
 #include "input/input.h"
 
 static const char* const USAGE =
@@ -22,9 +20,8 @@ static const char* const USAGE =
     "  orlemaz-drive picture OUTPUT.png PROGRAM [ARGS...]\n"
     "      starts PROGRAM, waits until its window shows the table, saves the window as a\n"
     "      PNG, asks the window to close and waits for the exit; exits as the program did\n"
-    "  orlemaz-drive counted LOG PROGRAM [ARGS...]\n"
-    "      becomes PROGRAM with the swap counter preloaded, logging each swap to LOG\n"
     "  orlemaz-drive wait-window     waits until the window shows the table; prints its id\n"
+    "                                and its size (ID WIDTHxHEIGHT)\n"
     "  orlemaz-drive wait-output FILE TEXT [COUNT]   waits until FILE holds TEXT COUNT times\n"
     "  orlemaz-drive menu ENTRY      chooses the menu entry named ENTRY (move-model, move-rods,\n"
     "                                toggle-ball, quit) with the pointer in the window's middle;\n"
@@ -78,27 +75,10 @@ static int picture(const std::string& output, const std::vector<std::string>& co
     return 0;
 }
 
-// The keys the soak presses: the camera keys, each with the one that undoes it, and all
-// others but Escape.
+// The keys the soak presses besides the camera keys: all others but Escape.
 static const char* const OTHER_SOAK_KEYS[] = {
     "h",      "H", "x",  "X",   "a",    "space", "Return",  "Tab",       "BackSpace",
     "Delete", "1", "F1", "F12", "Home", "End",   "Page_Up", "Page_Down", "Insert"};
-static std::vector<std::string> soakKeys() {
-    std::vector<std::string> keys;
-    for (const CameraKey& k : CAMERA_KEYS) {
-        keys.push_back(xKeyName(k.key, k.special));
-    }
-    keys.insert(keys.end(), std::begin(OTHER_SOAK_KEYS), std::end(OTHER_SOAK_KEYS));
-    return keys;
-}
-static std::string undoKeyOf(const std::string& key) {
-    for (const CameraKey& k : CAMERA_KEYS) {
-        if (key == xKeyName(k.key, k.special)) {
-            return xKeyName(k.opposite, k.special);
-        }
-    }
-    return "";
-}
 
 static int soak(double seconds, unsigned long seed, long pid) {
     WindowSession session;
@@ -111,7 +91,14 @@ static int soak(double seconds, unsigned long seed, long pid) {
     };
     int pointerX = window.x + window.width / 2, pointerY = window.y + window.height / 2;
     long motions = 0, clicks = 0, keys = 0, menuChoices = 0;
-    const std::vector<std::string> soakKeyNames = soakKeys();
+    // The camera keys, each with the key that undoes it, then the others.
+    std::vector<std::string> soakKeys;
+    std::map<std::string, std::string> undoKeyOf;
+    for (const CameraKey& k : CAMERA_KEYS) {
+        soakKeys.push_back(xKeyName(k.key, k.special));
+        undoKeyOf[soakKeys.back()] = xKeyName(k.opposite, k.special);
+    }
+    soakKeys.insert(soakKeys.end(), std::begin(OTHER_SOAK_KEYS), std::end(OTHER_SOAK_KEYS));
     // Every camera move is undone later on, so the view stays near where it started: a
     // view wandering off would change what the renderer holds for a frame.
     std::vector<std::string> undo;
@@ -148,10 +135,10 @@ static int soak(double seconds, unsigned long seed, long pid) {
                     key = undo[static_cast<size_t>(at)];
                     undo.erase(undo.begin() + at);
                 } else {
-                    key = soakKeyNames[static_cast<size_t>(
-                        within(0, static_cast<int>(soakKeyNames.size()) - 1))];
+                    key = soakKeys[static_cast<size_t>(
+                        within(0, static_cast<int>(soakKeys.size()) - 1))];
                 }
-                const std::string undoKey = undoKeyOf(key);
+                const std::string undoKey = undoKeyOf[key];
                 if (!undoKey.empty() && std::find(undo.begin(), undo.end(), key) == undo.end()) {
                     undo.push_back(undoKey);
                 }
@@ -170,121 +157,13 @@ static int soak(double seconds, unsigned long seed, long pid) {
 static bool waitForOutput(const std::string& file, const std::string& text, int count) {
     return waitFor([&] {
         std::ifstream in(file);
-        std::stringstream content;
-        content << in.rdbuf();
-        const std::string held = content.str();
+        const std::string held{std::istreambuf_iterator<char>(in), {}};
         int found = 0;
-        for (size_t at = held.find(text); at != std::string::npos && found < count;
-             at = held.find(text, at + text.size())) {
+        for (size_t at = held.find(text); at != std::string::npos; at = held.find(text, at + 1)) {
             found++;
         }
         return found >= count;
     });
-}
-
-// The menu entry a script names (its name or its label), or -1.
-static int menuEntryNamed(const std::string& name) {
-    for (int entry = 0; entry < MENU_ENTRY_COUNT; entry++) {
-        if (name == MENU_ITEMS[entry].name || name == MENU_ITEMS[entry].label) {
-            return entry;
-        }
-    }
-    return -1;
-}
-
-// A string as a JSON string.
-static std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        out += c == '\n' ? "\\n" : c == '"' ? "\\\"" : c == '\\' ? "\\\\" : std::string(1, c);
-    }
-    return out + "\"";
-}
-
-// The key name a browser gives a program key (KeyboardEvent.key).
-static std::string browserKeyName(int key, bool special) {
-    return special ? "Arrow" + xKeyName(key, special) : std::string(1, static_cast<char>(key));
-}
-
-// What the program shows outward, for the browser check: its window, its table, where its
-// rods and ball start, its start-up view, its camera keys with their opposites, its menu
-// and its help banner.
-static int facts() {
-    const TableDims table;
-    const BallState ballStart;
-    const ViewState start;
-    std::printf("{\"window\": {\"title\": %s, \"width\": %d, \"height\": %d},\n",
-                quoted(WINDOW_TITLE).c_str(), WINDOW_WIDTH, WINDOW_HEIGHT);
-    std::printf(" \"table\": {\"length\": %d, \"width\": %d, \"legHeight\": %d},\n",
-                table.tableLength, table.tableWidth, table.legHeight);
-    std::printf(" \"rodAxisY\": %d,\n \"rodX\": [", table.legHeight + ROD_AXIS_ABOVE_LEGS);
-    for (int i = 0; i < ROD_COUNT; i++) {
-        std::printf("%s%d", i == 0 ? "" : ", ", ROD_SPACING * i + FIRST_ROD_X);
-    }
-    std::printf("],\n \"ballStart\": [%g, %g, %g],\n", ballStart.x, ballStart.y, ballStart.z);
-    std::printf(" \"startView\": {\"tiltX\": %g, \"rotY\": %g, \"rotZ\": %g, \"distance\": %g, "
-                "\"panX\": %d, \"panY\": %d},\n \"cameraKeys\": [",
-                start.tiltX, start.rotY, start.rotZ, start.viewDistance, start.panX, start.panY);
-    for (const CameraKey& k : CAMERA_KEYS) {
-        std::printf("%s[%s, %s]", &k == CAMERA_KEYS ? "" : ", ",
-                    quoted(browserKeyName(k.key, k.special)).c_str(),
-                    quoted(browserKeyName(k.opposite, k.special)).c_str());
-    }
-    std::printf("],\n \"menu\": {");
-    for (int entry = 0; entry < MENU_ENTRY_COUNT; entry++) {
-        std::printf("%s%s: %s", entry == 0 ? "" : ", ", quoted(MENU_ITEMS[entry].name).c_str(),
-                    quoted(MENU_ITEMS[entry].label).c_str());
-    }
-    std::printf("},\n \"helpBanner\": %s}\n", quoted(HELP_BANNER).c_str());
-    return 0;
-}
-
-// Where the program's camera puts model points: numbers are the window's size, the view's
-// six numbers, then x, y, z for each point.
-static int project(const std::vector<std::string>& args) {
-    std::vector<double> numbers;
-    for (const std::string& arg : args) {
-        char* end = nullptr;
-        numbers.push_back(std::strtod(arg.c_str(), &end));
-        if (end == arg.c_str() || *end != '\0') {
-            fail("not a number: " + arg);
-        }
-    }
-    constexpr size_t VIEW_NUMBERS = 8;
-    if (numbers.size() < VIEW_NUMBERS + 3 || (numbers.size() - VIEW_NUMBERS) % 3 != 0) {
-        fail("project needs the window's size, the view's six numbers and whole points");
-    }
-    ViewState view = startView(static_cast<int>(numbers[0]), static_cast<int>(numbers[1]));
-    view.tiltX = static_cast<float>(numbers[2]);
-    view.rotY = static_cast<float>(numbers[3]);
-    view.rotZ = static_cast<float>(numbers[4]);
-    view.viewDistance = static_cast<float>(numbers[5]);
-    view.panX = static_cast<int>(numbers[6]);
-    view.panY = static_cast<int>(numbers[7]);
-    std::printf("[");
-    for (size_t i = VIEW_NUMBERS; i < numbers.size(); i += 3) {
-        const WindowPoint p = windowPointOf(view, numbers[i], numbers[i + 1], numbers[i + 2]);
-        std::printf("%s[%d, %d]", i == VIEW_NUMBERS ? "" : ", ", p.x, p.y);
-    }
-    std::printf("]\n");
-    return 0;
-}
-
-// Becomes command with the swap counter (built beside this driver) preloaded, logging to log.
-static int counted(const std::string& log, std::vector<std::string> command) {
-    char self[4096] = "";
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string here(self, length > 0 ? static_cast<size_t>(length) : 0);
-    setenv("LD_PRELOAD",
-           (here.substr(0, here.rfind('/') + 1) + "liborlemaz_swap_counter.so").c_str(), 1);
-    setenv("ORLEMAZ_SWAP_LOG", log.c_str(), 1);
-    std::vector<char*> words;
-    for (std::string& word : command) {
-        words.push_back(word.data());
-    }
-    words.push_back(nullptr);
-    execvp(words[0], words.data());
-    fail("could not start " + command[0]);
 }
 
 int main(int argc, char** argv) {
@@ -296,11 +175,9 @@ int main(int argc, char** argv) {
     if (command == "wait-window" && args.size() == 1) {
         WindowSession session;
         waitUntilDrawn(session);
-        std::printf("%lu\n", session.waitForWindow());
+        const Rect inside = session.place();
+        std::printf("%lu %dx%d\n", session.waitForWindow(), inside.width, inside.height);
         return 0;
-    }
-    if (command == "counted" && args.size() >= 3) {
-        return counted(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     }
     if (command == "wait-output" && (args.size() == 3 || args.size() == 4)) {
         const int count = args.size() == 4 ? std::atoi(args[3].c_str()) : 1;
@@ -310,15 +187,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "menu" && args.size() == 2) {
-        const int entry = menuEntryNamed(args[1]);
-        if (entry < 0) {
+        const MenuItem* item = std::find_if(std::begin(MENU_ITEMS), std::end(MENU_ITEMS),
+                                            [&](const MenuItem& m) { return args[1] == m.name; });
+        if (item == std::end(MENU_ITEMS)) {
             fail("the menu has no entry " + args[1]);
         }
         WindowSession session;
         waitUntilDrawn(session);
         const Rect window = session.place();
         if (!session.movePointer(window.width / 2, window.height / 2) ||
-            !session.chooseMenuEntry(entry)) {
+            !session.chooseMenuEntry(static_cast<int>(item - MENU_ITEMS))) {
             fail("could not choose menu entry " + args[1]);
         }
         return 0;
@@ -338,12 +216,6 @@ int main(int argc, char** argv) {
     }
     if (command == "soak" && args.size() == 4) {
         return soak(std::atof(args[1].c_str()), std::stoul(args[2]), std::atol(args[3].c_str()));
-    }
-    if (command == "facts" && args.size() == 1) {
-        return facts();
-    }
-    if (command == "project") {
-        return project(std::vector<std::string>(args.begin() + 1, args.end()));
     }
     std::fputs(USAGE, stderr);
     return 2;

@@ -3,6 +3,7 @@
 #include "harness/window_session.h"
 
 #include <X11/Xatom.h>
+#include <X11/keysym.h>
 #include <X11/Xutil.h>
 
 #include "app/scene_state.h"
@@ -10,23 +11,11 @@
 #include "input/input.h"
 
 std::string xKeyName(int key, bool special) {
-    if (!special) {
-        // Latin-1 keysyms are the characters' own codes.
-        const char* name = XKeysymToString(static_cast<KeySym>(key));
-        return name != nullptr ? name : "";
-    }
-    switch (key) {
-    case GLUT_KEY_LEFT:
-        return "Left";
-    case GLUT_KEY_RIGHT:
-        return "Right";
-    case GLUT_KEY_UP:
-        return "Up";
-    case GLUT_KEY_DOWN:
-        return "Down";
-    default:
-        return "";
-    }
+    // Latin-1 keysyms are the characters' own codes, and X orders its arrows as GLUT does.
+    const bool arrow = special && key >= GLUT_KEY_LEFT && key <= GLUT_KEY_DOWN;
+    const KeySym keysym = !special ? key : arrow ? XK_Left + (key - GLUT_KEY_LEFT) : NoSymbol;
+    const char* name = keysym != NoSymbol ? XKeysymToString(keysym) : nullptr;
+    return name != nullptr ? name : "";
 }
 
 InputBurst& InputBurst::moveTo(int screenX, int screenY) {

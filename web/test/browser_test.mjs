@@ -4,9 +4,7 @@
 // puts the model's points), reading the console element and the canvas. Then it compares
 // the web layer's hit records with Mesa's over a grid of picks.
 // Usage: node browser_test.mjs [--engine chromium|firefox|webkit] BUILD_WEB_DIR
-//          NATIVE_PICK_DUMP_FILE ORLEMAZ_DRIVE
-// ORLEMAZ_DRIVE is the native build's harness/orlemaz-drive; a path to camera_points in a
-// native build folder is taken to mean the orlemaz-drive of that folder.
+//          NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
 import {execFileSync} from 'node:child_process';
 import http from 'node:http';
 import fs from 'node:fs';
@@ -15,20 +13,18 @@ import {decodePng, launchEngine, startVirtualDisplay} from './engines.mjs';
 
 const engineArg = process.argv.indexOf('--engine');
 const engineName = engineArg > 0 ? process.argv[engineArg + 1] : 'chromium';
-const [buildDir, nativeDumpFile, toolArg] =
+const [buildDir, nativeDumpFile, cameraTool] =
   process.argv.slice(2).filter((arg, i, all) => arg !== '--engine' && all[i - 1] !== '--engine');
-const drive = path.basename(toolArg) === 'camera_points'
-  ? path.join(path.dirname(toolArg), 'harness', 'orlemaz-drive') : toolArg;
 const DEADLINE_MS = 20000;
 // The virtual X server of the browser's window where the engine needs one. The check starts
 // it; it ends with the check.
 const display = await startVirtualDisplay();
 
 // ---------------------------------------------------------------------------------------
-// The model's numbers, as the program's own headers declare them (orlemaz-drive facts)
+// The model's numbers, as the program's own headers declare them (camera_points facts)
 // ---------------------------------------------------------------------------------------
 
-const FACTS = JSON.parse(execFileSync(drive, ['facts']));
+const FACTS = JSON.parse(execFileSync(cameraTool, ['facts']));
 const {width: WIDTH, height: HEIGHT} = FACTS.window;
 const TABLE = FACTS.table;
 const ROD_AXIS_Y = FACTS.rodAxisY;
@@ -38,8 +34,8 @@ const START_VIEW = FACTS.startView;
 const MENU = FACTS.menu; // each entry's label by its name (toggle-ball, ...)
 
 // The canvas pixel (drawing-buffer pixels, origin top left) where the program's camera puts
-// a model point in a window of the given size: orlemaz-drive projects it with the harness's
-// camera model, which the native tests hold to the matrices the program loads. Both
+// a model point in a window of the given size: web/test/camera_points.cpp projects it with
+// the harness's camera model, which the native tests hold to the program's matrices. Both
 // coordinates are rounded down, to the pixel the point falls in, as in the native tests.
 const projected = new Map();
 function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
@@ -47,7 +43,7 @@ function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}
                 view.panX, view.panY, ...point].map(String);
   const key = args.join(' ');
   if (!projected.has(key)) {
-    projected.set(key, JSON.parse(execFileSync(drive, ['project', ...args]))[0]);
+    projected.set(key, JSON.parse(execFileSync(cameraTool, args))[0]);
   }
   return projected.get(key);
 }
