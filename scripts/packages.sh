@@ -4,8 +4,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 # A virtual X server.
 X_SERVER_PACKAGES=(xvfb xauth)
-# X input and inspection tools: xdotool sends events, x11-utils (xwininfo, xprop) looks.
-X_TOOL_PACKAGES=(xdotool x11-utils)
+# X input: xdotool sends events.
+X_TOOL_PACKAGES=(xdotool)
 # The validators of the desktop entry, the AppStream data and the manual page.
 VALIDATOR_PACKAGES=(desktop-file-utils appstream man-db groff-base)
 # CMake and make, for the builds whose compilers come from elsewhere.

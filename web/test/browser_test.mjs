@@ -1,4 +1,4 @@
-// The browser check: serves build-web/ on 127.0.0.1, opens the page in one browser engine
+// The browser check: serves the page on 127.0.0.1, opens it in one browser engine
 // (web/test/engines.mjs: headless Chromium, Firefox ESR or WebKitGTK's MiniBrowser) and
 // drives it with real input (keys, clicks, drags at points where the program's own camera
 // puts the model's points), reading the console element and the canvas. Then it compares
@@ -24,33 +24,34 @@ const engineName = options['--engine'];
 const [buildDir, nativeDumpFile, cameraTool] = positional;
 const pageDir = options['--page'] || buildDir;
 const DEADLINE_MS = 20000;
-const WIDTH = 680, HEIGHT = 480;
-// The virtual X server of the native camera tool, and of the browser's window where the
-// engine needs one. The check starts it; it ends with the check.
+// The virtual X server of the browser's window where the engine needs one. The check starts
+// it; it ends with the check.
 const display = await startVirtualDisplay();
 
 // ---------------------------------------------------------------------------------------
-// The model's numbers, as the program's scene state and camera give them
+// The model's numbers, as the program's own headers declare them (camera_points facts)
 // ---------------------------------------------------------------------------------------
 
-const TABLE = {length: 100, width: 70, legHeight: 20};
-const ROD_AXIS_Y = TABLE.legHeight + 10;
-const rodX = (index) => 11 * index + 12;
-const BALL_START = [20, 23, 20];
-const START_VIEW = {tiltX: 16, rotY: 0, rotZ: 0, distance: 400, panX: 0, panY: 0};
+const FACTS = JSON.parse(execFileSync(cameraTool, ['facts']));
+const {width: WIDTH, height: HEIGHT} = FACTS.window;
+const TABLE = FACTS.table;
+const ROD_AXIS_Y = FACTS.rodAxisY;
+const rodX = (index) => FACTS.rodX[index];
+const BALL_START = FACTS.ballStart;
+const START_VIEW = FACTS.startView;
+const MENU = FACTS.menu; // each entry's label by its name (toggle-ball, ...)
 
-// The canvas pixel (drawing-buffer pixels, origin top left) where the program's own camera
-// puts a model point in a window of the given size: web/test/camera_points.cpp calls the
-// program's reshape with the view and the size and projects through the matrices it loads.
-// Both coordinates are rounded down, to the pixel the point falls in, as in the native tests.
+// The canvas pixel (drawing-buffer pixels, origin top left) where the program's camera puts
+// a model point in a window of the given size: web/test/camera_points.cpp projects it with
+// the harness's camera model, which the native tests hold to the program's matrices. Both
+// coordinates are rounded down, to the pixel the point falls in, as in the native tests.
 const projected = new Map();
 function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
   const args = [size.width, size.height, view.tiltX, view.rotY, view.rotZ, view.distance,
                 view.panX, view.panY, ...point].map(String);
   const key = args.join(' ');
   if (!projected.has(key)) {
-    const output = execFileSync(cameraTool, args, {env: {...process.env, DISPLAY: display}});
-    projected.set(key, JSON.parse(output)[0]);
+    projected.set(key, JSON.parse(execFileSync(cameraTool, args))[0]);
   }
   return projected.get(key);
 }
@@ -318,8 +319,10 @@ const pitchCentre = project([TABLE.length / 2, TABLE.legHeight + 1, TABLE.width 
 const floorAt = (size) => project([TABLE.length / 2, 0, -250], START_VIEW, size); // beyond the far wall
 const floorPoint = floorAt();
 const rodPoint = (index, size) => project([rodX(index), ROD_AXIS_Y, 50], START_VIEW, size);
-const CAMERA_KEYS = [['ArrowLeft', 'ArrowRight'], ['ArrowUp', 'ArrowDown'], ['z', 'Z'], ['+', '-']];
-const BANNER = '\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n';
+// Each camera key with its opposite, once a pair.
+const CAMERA_KEYS = FACTS.cameraKeys.filter(([key, opposite], i, all) =>
+  i < all.findIndex(([other]) => other === opposite));
+const BANNER = FACTS.helpBanner;
 
 const p = await openPage();
 current = p;
@@ -347,7 +350,8 @@ await check('loads without errors and draws the first picture', async () => {
   expect(Math.abs(r - g) < 30 && Math.abs(g - b) < 30, `the pitch is grey, not ${[r, g, b]}`);
   expect((await p.pixel([WIDTH / 2, 5])).every((c) => c < 10), 'the background above is black');
   expect(p.errors.length === 0, `errors: ${p.errors.join('; ')}`);
-  expect(await p.page.$eval('#canvas', (c) => c.width === 680 && c.height === 480), '680 x 480');
+  expect(await p.page.$eval('#canvas', (c, w, h) => c.width === w && c.height === h, WIDTH, HEIGHT),
+    `${WIDTH} x ${HEIGHT}`);
 });
 
 await check('h prints the banner, line breaks first, at once', async () => {
@@ -413,7 +417,7 @@ await check('the ball, put on from the menu by dragging, is picked as the last r
   const above = {...START_VIEW, tiltX: START_VIEW.tiltX + 5 * TILT_STEPS};
   try {
     await p.page.evaluate(() => { window.heldFrames = []; });
-    await chooseByDrag(p, floorPoint, 'PONER/QUITAR BOLA');
+    await chooseByDrag(p, floorPoint, MENU['toggle-ball']);
     // Frames are held, so the ball still stands where it starts.
     await p.expectOutput(() => click(p, project(BALL_START, above)), ' Id: 9 \n', 'the ball pick');
   } finally {
@@ -526,7 +530,7 @@ await check('frames a second and the time of a pick', async () => {
 await check('the menu by two clicks: MOVER MODELO pans by the pointer\'s current motion', async () => {
   const start = p.at(floorPoint);
   await p.page.mouse.move(...start);
-  await chooseByClicks(p, floorPoint, 'MOVER MODELO');
+  await chooseByClicks(p, floorPoint, MENU['move-model']);
   expect(!(await menuOpen(p)), 'the menu closed');
   // Back where the last plain motion was: no jump. Then 110 pixels right, 11 units of pan,
   // exactly one rod spacing.
@@ -534,7 +538,7 @@ await check('the menu by two clicks: MOVER MODELO pans by the pointer\'s current
   await p.page.mouse.move(start[0] + 110, start[1]);
   await p.page.mouse.down({button: 'right'});
   await waitFor(() => menuOpen(p), 'the menu to open');
-  const [ex, ey] = await menuEntry(p, 'MOVER BARRAS');
+  const [ex, ey] = await menuEntry(p, MENU['move-rods']);
   await p.page.mouse.move(ex, ey, {steps: 3});
   await p.page.mouse.up({button: 'right'});
   // Rod 3's place now holds rod 2.
@@ -560,7 +564,7 @@ await check('Escape ends the program: no more frames or input, the page says so'
 await check('"Salir" ends the program', async () => {
   const q = await openPage();
   await running(q);
-  await chooseByClicks(q, floorPoint, 'Salir');
+  await chooseByClicks(q, floorPoint, MENU.quit);
   await waitFor(async () => (await q.status()).includes('ended'), 'the page to say it ended');
   expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
   await q.page.close();
@@ -617,7 +621,7 @@ await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full s
 await check('motion is plain while no button the page saw pressed is held, whatever events report', async () => {
   // A move with the right button reported held, as WebKitGTK reports every move after a menu
   // chosen by press-drag-release; sent through Chromium's protocol, which sets the buttons.
-  await chooseByDrag(desk, floorAt(desk.size), 'MOVER MODELO');
+  await chooseByDrag(desk, floorAt(desk.size), MENU['move-model']);
   const [x, y] = desk.at(floorAt(desk.size));
   const cdp = desk.cdp;
   await desk.expectOutput(() => cdp.send('Input.dispatchMouseEvent', {type: 'mouseMoved', x: x + 40, y, buttons: 2}),
@@ -673,7 +677,7 @@ await check('a phone: a long press opens the menu, a tap elsewhere closes it, a 
   await new Promise((resolve) => setTimeout(resolve, 200));
   expect((await phone.consoleText()) === text, 'neither the long press nor the closing tap picks');
   await longPress(phone, floorAt(phone.size));
-  const [x, y] = await menuEntry(phone, 'PONER/QUITAR BOLA');
+  const [x, y] = await menuEntry(phone, MENU['toggle-ball']);
   await phone.expectOutput(() => tapAtPage(phone, x, y), 'Choque!\n', 'the ball on, then Choque!');
   expect(!(await menuOpen(phone)), 'the menu closed');
 }, CDP);
