@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sstream>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -54,15 +55,11 @@ bool runProgram(const std::vector<std::string>& argv) {
 
 bool onPath(const std::string& name) {
     const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        const size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string candidate = folders.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) {
+    std::istringstream folders(path != nullptr ? path : "");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        if (access((folder + "/" + name).c_str(), X_OK) == 0) {
             return true;
         }
-        start = end + 1;
     }
     return false;
 }

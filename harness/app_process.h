@@ -2,12 +2,9 @@
 // programs started without a shell, as children that end with the harness.
 #pragma once
 
-#include "harness/window_session.h"
-
-#include <chrono>
-#include <string>
 #include <sys/types.h>
-#include <vector>
+
+#include "harness/window_session.h"
 
 // Starts argv (no shell: no word is ever parsed) as a child that gets deathSignal when the
 // calling process ends, with its standard output and error on outFd and errFd and the

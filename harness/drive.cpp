@@ -2,15 +2,13 @@
 // scripts/soak, scripts/fps). It works on the X server in DISPLAY, with a deadline on every
 // wait; the scripts start that server themselves. The menu's names and the camera keys come
 // from the program's own headers.
-#include <X11/Xlib.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
-#include <string>
 #include <sys/wait.h>
-#include <vector>
 
 #include "harness/app_process.h"
 #include "input/input.h"
@@ -30,10 +28,7 @@ static const char* const USAGE =
     "  orlemaz-drive soak SECONDS SEED PID\n"
     "      sends random input inside the window for SECONDS or until PID ends (motion, left\n"
     "      clicks, keys other than Escape; every 5 s a mode entry of the menu); SEED replays\n"
-    "      it. Prints what it sent.\n"
-    "  orlemaz-drive facts           prints what the program shows outward, as JSON\n"
-    "  orlemaz-drive project WIDTH HEIGHT TILT_X ROT_Y ROT_Z DISTANCE PAN_X PAN_Y X Y Z...\n"
-    "      prints the window pixel each model point falls in under that view, as JSON\n";
+    "      it. Prints what it sent.\n";
 
 // Says what went wrong and ends with status 1.
 [[noreturn]] static void fail(const std::string& what) {
@@ -57,6 +52,13 @@ static void waitUntilDrawn(WindowSession& session) {
     if (session.waitForWindow() == 0 || session.waitForPicture(showsTable).empty()) {
         fail("the program's window did not appear");
     }
+}
+
+// Chooses menu entry index with the pointer in the window's middle; returns whether it did.
+static bool chooseFromMiddle(WindowSession& session, int index) {
+    const Rect window = session.place();
+    return session.movePointer(window.width / 2, window.height / 2) &&
+           session.chooseMenuEntry(index);
 }
 
 static int picture(const std::string& output, const std::vector<std::string>& command) {
@@ -107,8 +109,7 @@ static int soak(double seconds, unsigned long seed, long pid) {
     while (Clock::now() - start < std::chrono::duration<double>(seconds) && !processEnded(pid)) {
         if (Clock::now() >= nextMenu) {
             const MenuEntry entry = chance() < 0.5 ? MENU_MOVE_MODEL : MENU_MOVE_RODS;
-            menuChoices += session.movePointer(window.width / 2, window.height / 2) &&
-                           session.chooseMenuEntry(entry);
+            menuChoices += chooseFromMiddle(session, entry);
             nextMenu += std::chrono::seconds(5);
             continue;
         }
@@ -194,9 +195,7 @@ int main(int argc, char** argv) {
         }
         WindowSession session;
         waitUntilDrawn(session);
-        const Rect window = session.place();
-        if (!session.movePointer(window.width / 2, window.height / 2) ||
-            !session.chooseMenuEntry(static_cast<int>(item - MENU_ITEMS))) {
+        if (!chooseFromMiddle(session, static_cast<int>(item - MENU_ITEMS))) {
             fail("could not choose menu entry " + args[1]);
         }
         return 0;

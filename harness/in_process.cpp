@@ -31,20 +31,11 @@ bool openProgramWindow() {
     });
 }
 
-// The window's display once the last frame has reached the X server.
-static Display* finishedDisplay() {
+WindowImage grabProgramWindow(int x, int y, int width, int height) {
     Display* dpy = glXGetCurrentDisplay();
     glFinish();
-    XSync(dpy, False);
-    return dpy;
-}
-
-WindowImage grabProgramWindow() {
-    return WindowImage::grab(finishedDisplay(), glXGetCurrentDrawable());
-}
-
-WindowImage grabProgramWindow(int x, int y, int width, int height) {
-    return WindowImage::grab(finishedDisplay(), glXGetCurrentDrawable(), x, y, width, height);
+    XSync(dpy, False); // the last frame has reached the X server
+    return WindowImage::grab(dpy, glXGetCurrentDrawable(), x, y, width, height);
 }
 
 ConsoleCapture::ConsoleCapture() {

@@ -14,8 +14,7 @@ bool openProgramWindow();
 
 // The window as the X server shows it after the last frame: all of it, or the width x
 // height pixels at (x, y) (empty when they do not lie inside it).
-WindowImage grabProgramWindow();
-WindowImage grabProgramWindow(int x, int y, int width, int height);
+WindowImage grabProgramWindow(int x = 0, int y = 0, int width = -1, int height = -1);
 
 // Redirects standard output into a scratch file for the lifetime of the object.
 // NOTE: GoogleTest reports failures on standard output too, so a failing check made while a

@@ -2,15 +2,12 @@
 // program's lines (input/input.h) join up. Free of X11, for the handler tests too.
 #pragma once
 
+#include <iterator>
+#include <numeric>
 #include <string>
 
 #include "input/input.h"
 
 // What h and H print, byte for byte.
-inline const std::string HELP_BANNER = [] {
-    std::string banner;
-    for (const char* line : HELP_LINES) {
-        banner += line;
-    }
-    return banner;
-}();
+inline const std::string HELP_BANNER =
+    std::accumulate(std::begin(HELP_LINES), std::end(HELP_LINES), std::string());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <numeric>
 #include <png.h>
 
 // One channel of an X pixel through its mask, scaled to 0 to 255 whatever its width.
@@ -18,20 +19,16 @@ static int channel(unsigned long value, unsigned long mask) {
     return static_cast<int>((value & mask) / lowest * 255 / maximum);
 }
 
-WindowImage WindowImage::grab(Display* dpy, Window window) {
-    XWindowAttributes attributes{};
-    if (dpy == nullptr || window == 0 || XGetWindowAttributes(dpy, window, &attributes) == 0) {
-        return {};
-    }
-    return grab(dpy, window, 0, 0, attributes.width, attributes.height);
-}
-
 WindowImage WindowImage::grab(Display* dpy, Window window, int x, int y, int width, int height) {
     WindowImage picture;
     XWindowAttributes attributes{};
+    if (dpy == nullptr || window == 0 || XGetWindowAttributes(dpy, window, &attributes) == 0) {
+        return picture;
+    }
+    width = width < 0 ? attributes.width : width;
+    height = height < 0 ? attributes.height : height;
     // Reading outside the window, or an unmapped one, is an X protocol error.
-    if (dpy == nullptr || window == 0 || XGetWindowAttributes(dpy, window, &attributes) == 0 ||
-        attributes.map_state != IsViewable || x < 0 || y < 0 || width <= 0 || height <= 0 ||
+    if (attributes.map_state != IsViewable || x < 0 || y < 0 || width <= 0 || height <= 0 ||
         x + width > attributes.width || y + height > attributes.height) {
         return picture;
     }
@@ -66,13 +63,10 @@ int WindowImage::differences(const WindowImage& other) const {
     if (width_ != other.width_ || height_ != other.height_) {
         return static_cast<int>(std::max(pixels_.size(), other.pixels_.size()));
     }
-    int count = 0;
-    for (size_t i = 0; i < pixels_.size(); i++) {
-        const Pixel& a = pixels_[i];
-        const Pixel& b = other.pixels_[i];
-        count += (a.r != b.r || a.g != b.g || a.b != b.b) ? 1 : 0;
-    }
-    return count;
+    return std::inner_product(pixels_.begin(), pixels_.end(), other.pixels_.begin(), 0,
+                              std::plus<>(), [](const Pixel& a, const Pixel& b) {
+                                  return a.r != b.r || a.g != b.g || a.b != b.b ? 1 : 0;
+                              });
 }
 
 int WindowImage::largestStep(const WindowImage& other) const {
@@ -87,11 +81,7 @@ int WindowImage::largestStep(const WindowImage& other) const {
 }
 
 int WindowImage::count(const std::function<bool(Pixel)>& test) const {
-    int count = 0;
-    for (const Pixel& pixel : pixels_) {
-        count += test(pixel) ? 1 : 0;
-    }
-    return count;
+    return static_cast<int>(std::count_if(pixels_.begin(), pixels_.end(), test));
 }
 
 bool WindowImage::anyNear(int x, int y, int radius, const std::function<bool(Pixel)>& test) const {

@@ -17,11 +17,10 @@ struct Pixel {
 // A picture of a window, or of a part of it, as the X server holds it, origin top left.
 class WindowImage {
   public:
-    // Reads the whole window; the picture is empty when the window cannot be read.
-    static WindowImage grab(Display* dpy, Window window);
-    // Reads the width x height pixels at (x, y) of the window; empty when they do not lie
-    // inside it.
-    static WindowImage grab(Display* dpy, Window window, int x, int y, int width, int height);
+    // Reads the width x height pixels at (x, y) of the window, by default all of it; empty
+    // when they do not lie inside it or the window cannot be read.
+    static WindowImage grab(Display* dpy, Window window, int x = 0, int y = 0, int width = -1,
+                            int height = -1);
 
     bool empty() const {
         return pixels_.empty();

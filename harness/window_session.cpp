@@ -2,9 +2,7 @@
 // input through xdotool, freeglut's pop-up menu, and the close request.
 #include "harness/window_session.h"
 
-#include <X11/Xatom.h>
 #include <X11/keysym.h>
-#include <X11/Xutil.h>
 
 #include "app/scene_state.h"
 #include "harness/app_process.h"
@@ -52,7 +50,8 @@ bool InputBurst::send() const {
     return runProgram(words_);
 }
 
-WindowSession::WindowSession() : connection_(openDisplay()), display_(connection_.get()) {}
+WindowSession::WindowSession()
+    : connection_(openDisplay(), XCloseDisplay), display_(connection_.get()) {}
 
 Window WindowSession::waitForWindow(std::chrono::milliseconds timeout) {
     if (display_ == nullptr) {
@@ -166,36 +165,31 @@ Rect WindowSession::place() {
     return display_ != nullptr && window_ != 0 ? screenRect(display_, window_) : Rect{0, 0, 0, 0};
 }
 
-bool WindowSession::moveWindow(int x, int y) {
+bool WindowSession::applyPlacement(const WindowPlacement& to) {
     const Rect before = place();
     if (before.width == 0) {
         return false;
     }
-    XMoveWindow(display_, window_, x, y);
-    XFlush(display_);
-    return waitFor([&] {
-        const Rect now = place();
-        return now.x != before.x || now.y != before.y;
-    });
-}
-
-bool WindowSession::resizeWindow(int width, int height) {
-    if (place().width == 0) {
-        return false;
+    if (to.x >= 0) {
+        XMoveWindow(display_, window_, to.x, to.y);
+        XFlush(display_);
+        if (!waitFor([&] {
+                const Rect now = place();
+                return now.x != before.x || now.y != before.y;
+            })) {
+            return false;
+        }
     }
-    XResizeWindow(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (to.width == before.width && to.height == before.height) {
+        return true;
+    }
+    XResizeWindow(display_, window_, static_cast<unsigned>(to.width),
+                  static_cast<unsigned>(to.height));
     XFlush(display_);
     return !waitForPicture([&](const WindowImage& picture) {
-                return picture.width() == width && picture.height() == height &&
+                return picture.width() == to.width && picture.height() == to.height &&
                        showsTable(picture);
             }).empty();
-}
-
-bool WindowSession::applyPlacement(const WindowPlacement& placement) {
-    const Rect now = place();
-    return (placement.x < 0 || moveWindow(placement.x, placement.y)) &&
-           ((placement.width == now.width && placement.height == now.height) ||
-            resizeWindow(placement.width, placement.height));
 }
 
 bool WindowSession::sendCloseRequest() {

@@ -3,14 +3,10 @@
 // menu opened and chosen from by freeglut's menu geometry, and a close request sent to it.
 #pragma once
 
-#include "harness/colours.h"
-#include "harness/window_image.h"
-#include "harness/x_server.h"
-
-#include <chrono>
 #include <memory>
-#include <string>
 #include <vector>
+
+#include "harness/colours.h"
 
 // The title freeglut gives the pop-up menu's own window.
 constexpr const char* MENU_TITLE = "freeglut menu";
@@ -44,11 +40,10 @@ class InputBurst {
     std::vector<std::string> words_{"xdotool"};
 };
 
-// A window where a place or a size is put for a run, as a person might: left where it
-// opened, moved, or resized. A negative x leaves the place as it is.
+// Where a run puts the window, as a person might: left where it opened, moved, or resized.
 struct WindowPlacement {
     const char* name; // a test name's suffix
-    int x;            // where the window (its frame) is moved to, pixels
+    int x;            // where the window (its frame) is moved to, pixels; negative: left as is
     int y;
     int width; // the inside's size, pixels
     int height;
@@ -76,21 +71,17 @@ class WindowSession {
 
     // Where the window's inside lies on the screen now.
     Rect place();
-    // Moves the window (its frame, under a window manager) or resizes its inside, as a
-    // person does, and waits until the program has drawn the window at its new place or
-    // size; returns whether it did.
-    bool moveWindow(int x, int y);
-    bool resizeWindow(int width, int height);
-    // Moves and resizes the window as placement says.
-    bool applyPlacement(const WindowPlacement& placement);
+    // Moves the window (its frame, under a window manager) and resizes its inside as to
+    // says, as a person does, and waits until the program has drawn it at its new place
+    // and size; returns whether it did.
+    bool applyPlacement(const WindowPlacement& to);
 
-    // Real input through the X server. Pointer positions are window pixels, turned into
-    // screen points from the window's place at the time; keys reach the window with the
-    // focus: under a window manager the program's, on a bare server the one under the
-    // pointer.
-    bool movePointer(int x, int y);
     // The screen point of a window pixel, from the window's place now.
     WindowPoint toScreen(int x, int y);
+    // Real input through the X server. Pointer positions are window pixels, turned into
+    // screen points by toScreen; keys reach the window with the focus: under a window
+    // manager the program's, on a bare server the one under the pointer.
+    bool movePointer(int x, int y);
     // Moves the pointer to (x, y) with a motion the program sees even when the pointer
     // already stood there (left by an earlier test); for a start, while motion does nothing.
     bool placePointer(int x, int y);
@@ -106,18 +97,12 @@ class WindowSession {
     Rect openMenu(bool holdButton = true);
     bool releaseMenuButton(int screenX, int screenY);
     bool menuIsOpen();
-    // Where the open menu lies on the screen (its width 0 when it is closed).
-    Rect menuPlace();
+    Rect menuPlace(); // where the open menu lies on the screen (its width 0 when closed)
     // Asks the window to close as a window manager does (WM_DELETE_WINDOW).
     bool sendCloseRequest();
 
   protected:
-    struct Closer {
-        void operator()(Display* dpy) const {
-            XCloseDisplay(dpy);
-        }
-    };
-    std::unique_ptr<Display, Closer> connection_; // the session's own, closed with it
+    std::unique_ptr<Display, int (*)(Display*)> connection_; // the session's own, closed with it
     Display* display_ = nullptr;
     Window window_ = 0;
 };

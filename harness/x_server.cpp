@@ -4,7 +4,6 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xproto.h>
-#include <X11/Xutil.h>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>

@@ -3,6 +3,7 @@
 #include "support/gl_test_env.h"
 
 #include <GL/freeglut.h>
+#include <algorithm>
 
 #include "app/app.h"
 #include "app/scene_state.h"
@@ -23,9 +24,7 @@ void SceneTest::SetUp() {
 
 void resetScene() {
     tableDims = TableDims{};
-    for (Rod& rod : rods) {
-        rod = Rod{};
-    }
+    std::fill(std::begin(rods), std::end(rods), Rod{});
     ball = BallState{};
     view = ViewState{};
     interaction = InteractionState{};

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
-#include <string>
 
 #include "harness/colours.h"
 #include "harness/in_process.h"
