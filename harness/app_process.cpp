@@ -6,24 +6,18 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sstream>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-// argv as execvp and posix_spawnp take it, pointing into the strings given.
-static std::vector<char*> wordsOf(const std::vector<std::string>& argv) {
-    std::vector<char*> words;
-    for (const std::string& word : argv) {
-        words.push_back(const_cast<char*>(word.c_str()));
-    }
-    words.push_back(nullptr);
-    return words;
-}
-
 pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
                  const std::string& preload) {
-    const std::vector<char*> words = wordsOf(argv); // before the fork: the child allocates nothing
+    // argv as execvp takes it, made before the fork: the child allocates nothing.
+    std::vector<char*> words;
+    for (std::string& word : argv) {
+        words.push_back(word.data());
+    }
+    words.push_back(nullptr);
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -43,14 +37,10 @@ pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathS
 }
 
 bool runProgram(const std::vector<std::string>& argv) {
-    const std::vector<char*> words = wordsOf(argv);
-    pid_t pid = 0;
+    const pid_t pid = startChild(argv, STDOUT_FILENO, STDERR_FILENO, SIGKILL);
     int status = -1;
-    if (posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid) {
-        return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 bool onPath(const std::string& name) {
@@ -110,25 +100,19 @@ const std::string& AppProcess::console() {
 size_t AppProcess::waitForConsole(const std::string& text, size_t from,
                                   std::chrono::milliseconds timeout) {
     size_t found = std::string::npos;
-    waitFor(
-        [&] {
-            found = console().find(text, from);
-            return found != std::string::npos;
-        },
-        timeout);
-    return found == std::string::npos ? found : found + text.size();
+    const auto seen = [&] { return (found = console().find(text, from)) != std::string::npos; };
+    return waitFor(seen, timeout) ? found + text.size() : std::string::npos;
 }
 
 bool AppProcess::waitForExit(int* status, std::chrono::milliseconds timeout) {
     if (pid_ <= 0) {
         return false;
     }
-    const bool exited = waitFor(
-        [&] {
-            drain();
-            return waitpid(pid_, status, WNOHANG) == pid_;
-        },
-        timeout);
+    const auto ended = [&] {
+        drain();
+        return waitpid(pid_, status, WNOHANG) == pid_;
+    };
+    const bool exited = waitFor(ended, timeout);
     if (exited) {
         drain();
         pid_ = -1;

@@ -6,13 +6,12 @@
 
 #include "harness/window_session.h"
 
-// Starts argv (no shell: no word is ever parsed) as a child that gets deathSignal when the
-// calling process ends, with its standard output and error on outFd and errFd and the
-// library preload (if any) preloaded into it alone; returns its pid (-1 on failure).
+// Starts argv without a shell (no word is ever parsed) as a child that gets deathSignal when
+// the calling process ends, its output and errors on outFd and errFd and preload (if any)
+// preloaded into it alone; returns its pid (-1 on failure).
 pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
                  const std::string& preload = "");
-// Starts argv (no shell: no word is ever parsed) and waits for it; returns whether it
-// exited with status 0.
+// Starts argv as startChild does and waits for it; returns whether it exited with status 0.
 bool runProgram(const std::vector<std::string>& argv);
 // Whether a program of that name is on the PATH.
 bool onPath(const std::string& name);
@@ -21,10 +20,9 @@ bool onPath(const std::string& name);
 // still running, and the program dies with the harness's process whatever ends that.
 class AppProcess : public WindowSession {
   public:
-    // Starts the program built beside the harness, or the given command line (for example
-    // wine with the Windows build). The console reads with LF line endings either way:
-    // Windows writes CR LF. ORLEMAZ_PROGRAM_PRELOAD, when set, is preloaded into the
-    // program alone.
+    // Starts the program built beside the harness, or command (say wine with the Windows
+    // build, whose CR LF the console reads as LF), with ORLEMAZ_PROGRAM_PRELOAD (if set)
+    // preloaded into it alone.
     explicit AppProcess(const std::vector<std::string>& command = {});
     ~AppProcess();
 

@@ -14,12 +14,11 @@ Pixel litColour(const Material& m, double nx, double ny, double nz, const ViewSt
         std::sqrt(light[0] * light[0] + light[1] * light[1] + light[2] * light[2]);
     const double diffuse =
         std::max(0.0, (nx * light[0] + ny * light[1] + nz * light[2]) / lightLength);
-    int c[3] = {};
-    for (int i = 0; i < 3; i++) {
-        const double lit = std::min(1.0, m.rgba[i] * (GLOBAL_AMBIENT + diffuse));
-        c[i] = static_cast<int>(std::lround(255.0 * lit));
-    }
-    return {c[0], c[1], c[2]};
+    const auto lit = [&](int i) {
+        return static_cast<int>(
+            std::lround(255.0 * std::min(1.0, m.rgba[i] * (GLOBAL_AMBIENT + diffuse))));
+    };
+    return {lit(0), lit(1), lit(2)};
 }
 
 std::string probeColour(Pixel observed, Pixel expected, int tolerance) {

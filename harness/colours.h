@@ -15,8 +15,7 @@
 Pixel litColour(const Material& m, double nx, double ny, double nz,
                 const ViewState& view = startView());
 
-// The pixel probe: "" when observed lies within tolerance of expected in every channel,
-// otherwise one message that gives all three.
+// The pixel probe: "" when observed is within tolerance of expected, else a message of all three.
 std::string probeColour(Pixel observed, Pixel expected, int tolerance = 3);
 
 // The lights keep a material's hue: the white shirts stay grey, the dark blue shirts have

@@ -1,7 +1,6 @@
-// orlemaz-drive: the harness as a command for the scripts (scripts/run, scripts/package,
-// scripts/soak, scripts/fps). It works on the X server in DISPLAY, with a deadline on every
-// wait; the scripts start that server themselves. The menu's names and the camera keys come
-// from the program's own headers.
+// orlemaz-drive: the harness as a command for scripts/run, package, soak and fps, on the X
+// server in DISPLAY (which they start), with a deadline on every wait. The menu's names and
+// the camera keys come from the program's own headers.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,10 +29,12 @@ static const char* const USAGE =
     "      clicks, keys other than Escape; every 5 s a mode entry of the menu); SEED replays\n"
     "      it. Prints what it sent.\n";
 
-// Says what went wrong and ends with status 1.
-[[noreturn]] static void fail(const std::string& what) {
-    std::fprintf(stderr, "orlemaz-drive: %s\n", what.c_str());
-    std::exit(1);
+// Unless ok holds, says what went wrong and ends with status 1.
+static void require(bool ok, const std::string& what) {
+    if (!ok) {
+        std::fprintf(stderr, "orlemaz-drive: %s\n", what.c_str());
+        std::exit(1);
+    }
 }
 
 // Whether process pid has ended: gone, or a zombie its parent has not reaped yet.
@@ -49,9 +50,8 @@ static bool processEnded(long pid) {
 
 // The program's window in session once it shows the table (exits on time-out).
 static void waitUntilDrawn(WindowSession& session) {
-    if (session.waitForWindow() == 0 || session.waitForPicture(showsTable).empty()) {
-        fail("the program's window did not appear");
-    }
+    require(session.waitForWindow() != 0 && !session.waitForPicture(showsTable).empty(),
+            "the program's window did not appear");
 }
 
 // Chooses menu entry index with the pointer in the window's middle; returns whether it did.
@@ -64,16 +64,12 @@ static bool chooseFromMiddle(WindowSession& session, int index) {
 static int picture(const std::string& output, const std::vector<std::string>& command) {
     AppProcess program(command);
     waitUntilDrawn(program);
-    if (!program.picture().savePng(output)) {
-        fail("could not write " + output);
-    }
+    require(program.picture().savePng(output), "could not write " + output);
     int status = 0;
-    if (!program.sendCloseRequest() || !program.waitForExit(&status)) {
-        fail("the program did not end when asked to close");
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fail("the program ended with status " + std::to_string(status));
-    }
+    require(program.sendCloseRequest() && program.waitForExit(&status),
+            "the program did not end when asked to close");
+    require(WIFEXITED(status) && WEXITSTATUS(status) == 0,
+            "the program ended with status " + std::to_string(status));
     return 0;
 }
 
@@ -182,35 +178,26 @@ int main(int argc, char** argv) {
     }
     if (command == "wait-output" && (args.size() == 3 || args.size() == 4)) {
         const int count = args.size() == 4 ? std::atoi(args[3].c_str()) : 1;
-        if (!waitForOutput(args[1], args[2], count)) {
-            fail(args[1] + " did not show \"" + args[2] + "\" " + std::to_string(count) + " times");
-        }
+        require(waitForOutput(args[1], args[2], count),
+                args[1] + " did not show \"" + args[2] + "\" " + std::to_string(count) + " times");
         return 0;
     }
     if (command == "menu" && args.size() == 2) {
         const MenuItem* item = std::find_if(std::begin(MENU_ITEMS), std::end(MENU_ITEMS),
                                             [&](const MenuItem& m) { return args[1] == m.name; });
-        if (item == std::end(MENU_ITEMS)) {
-            fail("the menu has no entry " + args[1]);
-        }
+        require(item != std::end(MENU_ITEMS), "the menu has no entry " + args[1]);
         WindowSession session;
         waitUntilDrawn(session);
-        if (!chooseFromMiddle(session, static_cast<int>(item - MENU_ITEMS))) {
-            fail("could not choose menu entry " + args[1]);
-        }
+        require(chooseFromMiddle(session, static_cast<int>(item - MENU_ITEMS)),
+                "could not choose menu entry " + args[1]);
         return 0;
     }
     if (command == "close" && args.size() == 2) {
         const long pid = std::atol(args[1].c_str());
         WindowSession session;
-        Window window = 0;
-        waitFor([&] { return (window = session.waitForWindow({})) != 0 || processEnded(pid); });
-        if (window != 0) {
-            session.sendCloseRequest();
-        }
-        if (!waitFor([&] { return processEnded(pid); })) {
-            fail("process " + args[1] + " did not end");
-        }
+        waitFor([&] { return session.waitForWindow({}) != 0 || processEnded(pid); });
+        session.sendCloseRequest(); // does nothing when the window never showed
+        require(waitFor([&] { return processEnded(pid); }), "process " + args[1] + " did not end");
         return 0;
     }
     if (command == "soak" && args.size() == 4) {

@@ -8,8 +8,7 @@
 #include "harness/window_image.h"
 
 // Opens the window, registers display and reshape, runs initScene and processes events
-// until the window is viewable and has had its first reshape.
-// NOTE: glutInit must have run. Returns false when the window never became ready.
+// until the window is viewable and reshaped; false if it never was. NOTE: glutInit first.
 bool openProgramWindow();
 
 // The window as the X server shows it after the last frame: all of it, or the width x

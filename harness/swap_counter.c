@@ -1,8 +1,7 @@
-// Swap counter: preloaded (LD_PRELOAD) into a GLX program, it passes every glXSwapBuffers
-// on to the real one and then appends a line "N SECONDS.NANOSECONDS" (swap number, wall
-// clock) to the file named by ORLEMAZ_SWAP_LOG. scripts/fps reads that file to count frames
-// over a fixed time and to time the first frame, scripts/soak to count the frames of its
-// run; the program itself is left unchanged.
+// Swap counter: preloaded (LD_PRELOAD) into an unchanged GLX program, it passes every
+// glXSwapBuffers on to the real one, then appends "N SECONDS.NANOSECONDS" (swap number, wall
+// clock) to the file named by ORLEMAZ_SWAP_LOG. scripts/fps counts frames over a fixed time
+// and times the first frame from it, scripts/soak counts the frames of its run.
 #define _GNU_SOURCE
 #include <GL/glx.h>
 #include <dlfcn.h>

@@ -9,9 +9,7 @@
 
 // One pixel as the X server shows it, each channel 0 to 255 (-1 outside the picture).
 struct Pixel {
-    int r;
-    int g;
-    int b;
+    int r, g, b;
 };
 
 // A picture of a window, or of a part of it, as the X server holds it, origin top left.

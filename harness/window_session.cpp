@@ -68,13 +68,8 @@ WindowImage WindowSession::picture() {
 WindowImage WindowSession::waitForPicture(const std::function<bool(const WindowImage&)>& test,
                                           std::chrono::milliseconds timeout) {
     WindowImage latest;
-    const bool found = waitFor(
-        [&] {
-            latest = picture();
-            return !latest.empty() && test(latest);
-        },
-        timeout);
-    return found ? latest : WindowImage{};
+    const auto shown = [&] { return !(latest = picture()).empty() && test(latest); };
+    return waitFor(shown, timeout) ? latest : WindowImage{};
 }
 
 WindowImage WindowSession::waitForNewPicture(const WindowImage& before,

@@ -23,8 +23,7 @@ std::string xKeyName(int key, bool special);
 // reads it there against the menu's place on the screen, off by the window's own place.
 enum class MenuGesture { PressDragRelease, ClickThenClick };
 
-// Steps of one xdotool run, in screen points: they reach the X server in one burst, as fast
-// input does.
+// Steps of one xdotool run, in screen points, reaching the X server in one burst as fast input.
 class InputBurst {
   public:
     InputBurst& moveTo(int screenX, int screenY);
@@ -49,7 +48,7 @@ struct WindowPlacement {
     int height;
 };
 
-// The program's window on the X server in DISPLAY, however the program was started.
+// The program's window on the X server in DISPLAY.
 class WindowSession {
   public:
     WindowSession();
@@ -88,8 +87,8 @@ class WindowSession {
     bool click(int button);
     bool pressKey(const std::string& keyName);
     // Opens the pop-up menu with the right button where the pointer is, moves into entry
-    // index (0 at the top) and releases there (or clicks it), as a person would; returns
-    // once the menu has closed. The menu's window and entries are read from the X server.
+    // index (0 at the top, placed as the X server shows the menu) and releases there (or
+    // clicks it), as a person would; returns once the menu has closed.
     bool chooseMenuEntry(int index, MenuGesture gesture = MenuGesture::PressDragRelease);
     // Opens the pop-up menu with the right button where the pointer is, held down or
     // clicked, and returns where the menu lies on the screen (its width 0 when it did not

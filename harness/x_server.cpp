@@ -14,19 +14,15 @@
 
 #include "harness/app_process.h"
 
-// The factor ORLEMAZ_WAIT_SCALE gives, read once; 1 when unset or not a positive number.
-static double waitScale() {
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    // ORLEMAZ_WAIT_SCALE, read once; 1 when unset or not a positive number.
     static const double scale = [] {
         const char* given = std::getenv("ORLEMAZ_WAIT_SCALE");
         const double value = given != nullptr ? std::atof(given) : 0.0;
         return value > 0.0 ? value : 1.0;
     }();
-    return scale;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const auto deadline =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout * waitScale());
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout * scale);
     while (!condition()) {
         if (Clock::now() >= deadline) {
             return condition();
@@ -134,18 +130,6 @@ static bool windowManagerRuns(Display* dpy) {
     return named != 0 && checkWindowOf(named) == named;
 }
 
-// The manager this process started, if any.
-static pid_t managerPid = -1;
-
-// Ends the manager with the process, and waits until it has gone, so that the next test
-// process starts one of its own.
-static void stopWindowManager() {
-    if (managerPid > 0) {
-        kill(managerPid, SIGTERM);
-        waitpid(managerPid, nullptr, 0);
-    }
-}
-
 bool underWindowManager() {
     static const bool managed = [] {
         const char* manager = std::getenv("ORLEMAZ_WINDOW_MANAGER");
@@ -159,9 +143,17 @@ bool underWindowManager() {
         if (!windowManagerRuns(dpy)) {
             // Its chatter stays out of the log.
             const int devNull = open("/dev/null", O_WRONLY);
+            static pid_t managerPid = -1;
             managerPid = startChild({manager}, devNull, devNull, SIGTERM);
             close(devNull);
-            std::atexit(stopWindowManager);
+            // It ends with the process, which waits until it has gone, so that the next test
+            // process starts one of its own.
+            std::atexit([] {
+                if (managerPid > 0) {
+                    kill(managerPid, SIGTERM);
+                    waitpid(managerPid, nullptr, 0);
+                }
+            });
             waitFor([&] { return windowManagerRuns(dpy); });
         }
         const bool runs = windowManagerRuns(dpy);

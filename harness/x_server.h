@@ -13,23 +13,18 @@ using Clock = std::chrono::steady_clock;
 // unset) stretches every wait's deadline on a machine that is slower or busy.
 constexpr std::chrono::seconds DEFAULT_WAIT{20};
 
-// Polls condition every 20 ms until it holds or the (scaled) time runs out; returns its
-// last value.
+// Polls condition every 20 ms until it holds or the scaled time is out; returns its last value.
 bool waitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds timeout = DEFAULT_WAIT);
 
 // A rectangle on the screen or in a window, in pixels.
 struct Rect {
-    int x;
-    int y;
-    int width;
-    int height;
+    int x, y, width, height;
 };
 
 // A window or screen pixel, origin top left.
 struct WindowPoint {
-    int x;
-    int y;
+    int x, y;
 };
 
 // Opens the X server in DISPLAY, waiting while it resets; nullptr on time-out. Errors about

@@ -21,10 +21,6 @@ void PlacedEndToEndTest::SetUp() {
     camera = startView(GetParam().width, GetParam().height);
 }
 
-std::string placementName(const ::testing::TestParamInfo<WindowPlacement>& info) {
-    return info.param.name;
-}
-
 void expectExitsWithZero(AppProcess& app, const std::string& what) {
     int status = 0;
     ASSERT_TRUE(app.waitForExit(&status)) << what << " did not end the program";

@@ -42,7 +42,9 @@ class PlacedEndToEndTest : public EndToEndTest,
 };
 
 // The test's names for the placements.
-std::string placementName(const ::testing::TestParamInfo<WindowPlacement>& info);
+inline std::string placementName(const ::testing::TestParamInfo<WindowPlacement>& info) {
+    return info.param.name;
+}
 
 // Checks that app ends, after what (say "Escape"), with exit status 0.
 void expectExitsWithZero(AppProcess& app, const std::string& what);

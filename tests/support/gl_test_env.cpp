@@ -18,10 +18,6 @@ void GlWindowEnvironment::SetUp() {
     ASSERT_TRUE(openProgramWindow()) << "the test window was never mapped";
 }
 
-void SceneTest::SetUp() {
-    resetScene();
-}
-
 void resetScene() {
     tableDims = TableDims{};
     std::fill(std::begin(rods), std::end(rods), Rod{});

@@ -1,7 +1,6 @@
-// Test support for tests that call the program's handlers directly: one real freeglut
-// window per test binary (harness/in_process.h, with the console's capture), a fixture that
-// puts the scene state back to its start-up values, and pixels and matrices read back; the
-// camera model and the colour checks (harness/colours.h) come with it.
+// Support for tests that call the program's handlers directly: one real freeglut window per
+// binary (harness/in_process.h, with the console's capture), a fixture that resets the scene
+// state, pixels and matrices read back, and the camera model and colours (harness/colours.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,22 +16,23 @@ class GlWindowEnvironment : public ::testing::Environment {
     void SetUp() override;
 };
 
-// Every test starts from the state the program has after start-up and the first reshape.
-class SceneTest : public ::testing::Test {
-  protected:
-    void SetUp() override;
-};
-
 // Puts every scene record back to its load-time value, runs initScene and reshapes the
 // window to its start-up size.
 void resetScene();
+
+// Every test starts from the state the program has after start-up and the first reshape.
+class SceneTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetScene();
+    }
+};
 
 // Reads pixel (x, y) of the window, origin top left, from the X server after the last swap;
 // a pixel outside the window fails the test.
 Pixel readWindowPixel(int x, int y);
 
-// Current depth of the given matrix stack (GL_MODELVIEW_STACK_DEPTH or
-// GL_PROJECTION_STACK_DEPTH).
+// Current depth of a matrix stack (GL_MODELVIEW_STACK_DEPTH, GL_PROJECTION_STACK_DEPTH).
 GLint stackDepth(GLenum which);
 
 // Reads a 4 x 4 matrix (column-major) with glGetDoublev.
