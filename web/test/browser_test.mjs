@@ -6,16 +6,14 @@
 // Usage: node browser_test.mjs [--engine chromium|firefox|webkit] BUILD_WEB_DIR
 //          NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
 import {execFileSync} from 'node:child_process';
-import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';
-import {decodePng, launchEngine, startVirtualDisplay} from './engines.mjs';
+import {decodePng, launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
 const engineArg = process.argv.indexOf('--engine');
 const engineName = engineArg > 0 ? process.argv[engineArg + 1] : 'chromium';
 const [buildDir, nativeDumpFile, cameraTool] =
   process.argv.slice(2).filter((arg, i, all) => arg !== '--engine' && all[i - 1] !== '--engine');
-const DEADLINE_MS = 20000;
 const WIDTH = 680, HEIGHT = 480;
 // The virtual X server of the native camera tool, and of the browser's window where the
 // engine needs one. The check starts it; it ends with the check.
@@ -80,34 +78,6 @@ async function check(name, body, needs = null) {
 }
 function expect(condition, message) {
   if (!condition) throw new Error(message);
-}
-
-// Polls an async condition until it holds or the deadline passes.
-async function waitFor(condition, what, deadline = DEADLINE_MS) {
-  const end = Date.now() + deadline;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
-
-const TYPES = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
-function serve(dir) {
-  const server = http.createServer((request, response) => {
-    const file = path.join(dir, path.normalize(decodeURIComponent(request.url.split('?')[0])));
-    fs.readFile(file, (error, data) => {
-      if (error) {
-        response.writeHead(404);
-        response.end();
-        return;
-      }
-      response.writeHead(200, {'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream'});
-      response.end(data);
-    });
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
 // ---------------------------------------------------------------------------------------
