@@ -351,20 +351,29 @@ mergeInto(LibraryManager.library, {
       }
     },
 
-    // The program has exited: no more frames or input, the menu goes, the page is told.
-    end: function(status) {
+    // The program has stopped: no more frames or input, the menu goes, the page is told.
+    // `cause` is what stopped it: exit() (an ExitStatus), or an error thrown out of one of
+    // its callbacks, which the page hears of as a fault (onAbort), not as an end.
+    end: function(status, cause) {
       if (WebGlut.ended) return;
       WebGlut.ended = true;
+      var told = ABORT; // abort() tells the page itself before its error gets here
       ABORT = true; // the frame loop and every later callback stop here
       if (WebGlut.open) {
         WebGlut.open.element.remove();
         WebGlut.open = null;
       }
-      if (Module['onProgramEnd']) Module['onProgramEnd'](status);
+      if (told) return;
+      if (cause === undefined || cause instanceof ExitStatus) {
+        if (Module['onProgramEnd']) Module['onProgramEnd'](status);
+      } else if (Module['onAbort']) {
+        Module['onAbort'](String(cause));
+      }
     },
   },
-  // exit() reaches quit_ whether or not the runtime shuts down; the program ends there.
-  $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status); webGlutQuit(status, toThrow); };',
+  // exit() and an error out of a callback both reach quit_, whether or not the runtime shuts
+  // down; the program ends there, and the error goes on to the browser's console.
+  $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status, toThrow); webGlutQuit(status, toThrow); };',
 
   // The toolchain's glutInit turns every touch into mouse events of its own; input comes
   // from WebGlut's listeners alone.
