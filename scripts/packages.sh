@@ -46,3 +46,6 @@ WEB_BUILD_PACKAGES=(emscripten nodejs "${CMAKE_PACKAGES[@]}" python3)
 # brings its own.)
 WEB_CHECK_PACKAGES=(chromium firefox-esr webkit2gtk-driver "${X_SERVER_PACKAGES[@]}"
     "${BUILD_PACKAGES[@]}")
+# What the storm in the browser needs besides the browser build: headless Chromium, which
+# draws WebGL without an X server. (npm as for the check.)
+WEB_STORM_PACKAGES=(chromium)
