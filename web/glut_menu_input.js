@@ -150,7 +150,8 @@ mergeInto(LibraryManager.library, {
       var canvas = Module['canvas'];
       canvas.addEventListener('contextmenu', function(event) { event.preventDefault(); });
       canvas.addEventListener('mousedown', function(event) {
-        canvas.focus();
+        // The page must not scroll under a press: its release would land elsewhere.
+        canvas.focus({preventScroll: true});
         if (WebGlut.ended || WebGlut.open) return;
         var point = WebGlut.mouseAt = WebGlut.canvasPoint(event);
         WebGlut.x = point.x;
@@ -313,7 +314,8 @@ mergeInto(LibraryManager.library, {
     // While the menu is open: highlights the entry under the pointer; a release on an
     // entry chooses it, and a release elsewhere closes the menu, except the release of
     // the press that opened it where it was pressed (a click or a long press), which
-    // leaves it open for a second click or tap.
+    // leaves it open for a second click or tap, even over an entry: a window too small to
+    // place the menu clear of the pointer puts one there.
     trackMenu: function(event, release) {
       var open = WebGlut.open;
       if (!open) return;
@@ -331,12 +333,9 @@ mergeInto(LibraryManager.library, {
       event.stopPropagation();
       var press = open.press;
       open.press = null;
-      if (entry) {
-        WebGlut.closeMenu(entry.glutValue);
-      } else if (!(press && Math.abs(event.clientX - press.x) <= press.slop &&
-                   Math.abs(event.clientY - press.y) <= press.slop)) {
-        WebGlut.closeMenu(null);
-      }
+      if (press && Math.abs(event.clientX - press.x) <= press.slop &&
+          Math.abs(event.clientY - press.y) <= press.slop) return;
+      WebGlut.closeMenu(entry ? entry.glutValue : null);
     },
 
     // Removes the menu and hands the chosen value, if any, to the menu's callback.

@@ -279,6 +279,31 @@ async function expectFault(engine, origin, [, bringAbout, status, errors]) {
   }
 }
 
+// In a window too small to place the menu clear of the pointer either way, a right click
+// opens it over the pointer, here over an entry: the release where it was pressed chooses
+// nothing and leaves the menu open, as elsewhere.
+async function expectMenuOverPointerStaysOpen(engine, origin) {
+  const p = await openPage(engine, origin);
+  try {
+    p.viewport = {width: 200, height: 150};
+    await p.page.setViewport(p.viewport);
+    await measure(p);
+    const text = await p.consoleText();
+    const [x, y] = [p.box.x + p.box.width / 2, p.box.y + 40];
+    await p.page.mouse.move(x, y);
+    await p.page.mouse.down({button: 'right'});
+    await waitFor(() => p.menuOpen(), 'the menu to open');
+    const under = await p.page.evaluate((x, y) => document.elementFromPoint(x, y).className, x, y);
+    if (!under.includes('glut-menu-entry')) throw new Error(`the menu opened clear of the pointer, on ${under}`);
+    await p.page.mouse.up({button: 'right'});
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    if (!(await p.menuOpen())) throw new Error(`the release chose: the page says "${await p.status()}"`);
+    if ((await p.consoleText()) !== text || p.errors.length) throw new Error('the release did something');
+  } finally {
+    await p.page.close();
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // The run
 // ---------------------------------------------------------------------------------------
@@ -292,6 +317,7 @@ async function storm(p) {
   let checked = start;
   try {
     while (Date.now() - start < seconds * 1000) {
+      await measure(p); // the page may have scrolled
       const [, name, run] = nextEvent();
       recent.push((await run(p)) || name);
       if (recent.length > 12) recent.shift();
@@ -304,7 +330,7 @@ async function storm(p) {
       }
     }
   } catch (error) {
-    error.message += `\nafter: ${recent.join('; ')}`;
+    error.message += `\nafter: ${recent.join('; ')}\nthe page says "${await p.status().catch(() => '')}"`;
     throw error;
   }
   return counts;
@@ -341,6 +367,10 @@ try {
     });
     console.log(`storm: fault handled: ${fault[0]}`);
   }
+  await expectMenuOverPointerStaysOpen(engine, origin).catch((error) => {
+    throw new Error(`a right click with the menu over the pointer: ${error.message}`);
+  });
+  console.log('storm: fault handled: a right click with the menu over the pointer');
 } catch (error) {
   failed = true;
   console.log(`storm: FAIL (seed ${seed}): ${error.message}`);
