@@ -11,7 +11,7 @@
 // Opens the titled window at its start-up position and size, named for the desktop, with
 // the menu mend where it is needed.
 void createWindow() {
-    glutInitWindowPosition(0, 0);
+    glutInitWindowPosition(WINDOW_X, WINDOW_Y);
     glutInitWindowSize(WINDOW_WIDTH, WINDOW_HEIGHT);
     glutInitDisplayMode(GLUT_DOUBLE | GLUT_DEPTH | GLUT_RGB);
     glutCreateWindow(WINDOW_TITLE);

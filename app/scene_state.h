@@ -140,6 +140,8 @@ constexpr int ROD_NAME_BASE = 2; // rod i is drawn under i + 2
 // ---------------------------------------------------------------------------------------
 
 constexpr const char* WINDOW_TITLE = "KORVANTE : ORLEMAZ";
+constexpr int WINDOW_X = 0;        // pixels from the screen's left, where the window opens
+constexpr int WINDOW_Y = 0;        // pixels from the screen's top
 constexpr int WINDOW_WIDTH = 680;  // pixels
 constexpr int WINDOW_HEIGHT = 480; // pixels
 constexpr double FRUSTUM_NEAR = 5.0;

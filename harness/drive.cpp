@@ -1,16 +1,19 @@
 // orlemaz-drive: the harness as a command for the scripts (scripts/run, scripts/package,
-// scripts/soak, scripts/fps). It works on the X server in DISPLAY, with a deadline on
-// every wait; the scripts start that server themselves.
+// scripts/soak, scripts/fps). It works on the X server in DISPLAY, with a deadline on every
+// wait; the scripts start that server themselves. The menu's names and the camera keys come
+// from the program's own headers.
 #include <X11/Xlib.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
 
 #include "harness/app_process.h"
+#include "input/input.h"
 
 static const char* const USAGE =
     "Usage:\n"
@@ -18,13 +21,19 @@ static const char* const USAGE =
     "      starts PROGRAM, waits until its window shows the table, saves the window as a\n"
     "      PNG, asks the window to close and waits for the exit; exits as the program did\n"
     "  orlemaz-drive wait-window     waits until the window shows the table; prints its id\n"
-    "  orlemaz-drive menu INDEX      chooses menu entry INDEX (0 at the top) with the pointer\n"
-    "                                in the middle of the window; returns once it has closed\n"
+    "                                and its size (ID WIDTHxHEIGHT)\n"
+    "  orlemaz-drive wait-output FILE TEXT [COUNT]   waits until FILE holds TEXT COUNT times\n"
+    "  orlemaz-drive menu ENTRY      chooses the menu entry named ENTRY (move-model, move-rods,\n"
+    "                                toggle-ball, quit) with the pointer in the window's middle;\n"
+    "                                returns once the menu has closed\n"
     "  orlemaz-drive close PID       asks the window to close and waits until PID has ended\n"
     "  orlemaz-drive soak SECONDS SEED PID\n"
     "      sends random input inside the window for SECONDS or until PID ends (motion, left\n"
     "      clicks, keys other than Escape; every 5 s a mode entry of the menu); SEED replays\n"
-    "      it. Prints what it sent.\n";
+    "      it. Prints what it sent.\n"
+    "  orlemaz-drive facts           prints what the program shows outward, as JSON\n"
+    "  orlemaz-drive project WIDTH HEIGHT TILT_X ROT_Y ROT_Z DISTANCE PAN_X PAN_Y X Y Z...\n"
+    "      prints the window pixel each model point falls in under that view, as JSON\n";
 
 // Says what went wrong and ends with status 1.
 [[noreturn]] static void fail(const std::string& what) {
@@ -66,23 +75,10 @@ static int picture(const std::string& output, const std::vector<std::string>& co
     return 0;
 }
 
-// The keys the soak presses: all but Escape, and the camera keys with the one that undoes
-// each.
-static const char* const SOAK_KEYS[] = {
-    "plus", "minus", "z",   "Z",    "h",     "H",       "Left",      "Right",     "Up",
-    "Down", "x",     "X",   "a",    "space", "Return",  "Tab",       "BackSpace", "Delete",
-    "1",    "F1",    "F12", "Home", "End",   "Page_Up", "Page_Down", "Insert"};
-static std::string undoKeyOf(const std::string& key) {
-    static const std::pair<const char*, const char*> undo[] = {
-        {"plus", "minus"}, {"minus", "plus"}, {"z", "Z"},     {"Z", "z"},
-        {"Left", "Right"}, {"Right", "Left"}, {"Up", "Down"}, {"Down", "Up"}};
-    for (const auto& pair : undo) {
-        if (key == pair.first) {
-            return pair.second;
-        }
-    }
-    return "";
-}
+// The keys the soak presses besides the camera keys: all others but Escape.
+static const char* const OTHER_SOAK_KEYS[] = {
+    "h",      "H", "x",  "X",   "a",    "space", "Return",  "Tab",       "BackSpace",
+    "Delete", "1", "F1", "F12", "Home", "End",   "Page_Up", "Page_Down", "Insert"};
 
 static int soak(double seconds, unsigned long seed, long pid) {
     WindowSession session;
@@ -95,6 +91,14 @@ static int soak(double seconds, unsigned long seed, long pid) {
     };
     int pointerX = window.x + window.width / 2, pointerY = window.y + window.height / 2;
     long motions = 0, clicks = 0, keys = 0, menuChoices = 0;
+    // The camera keys, each with the key that undoes it, then the others.
+    std::vector<std::string> soakKeys;
+    std::map<std::string, std::string> undoKeyOf;
+    for (const CameraKey& k : CAMERA_KEYS) {
+        soakKeys.push_back(xKeyName(k.key, k.special));
+        undoKeyOf[soakKeys.back()] = xKeyName(k.opposite, k.special);
+    }
+    soakKeys.insert(soakKeys.end(), std::begin(OTHER_SOAK_KEYS), std::end(OTHER_SOAK_KEYS));
     // Every camera move is undone later on, so the view stays near where it started: a
     // view wandering off would change what the renderer holds for a frame.
     std::vector<std::string> undo;
@@ -102,7 +106,7 @@ static int soak(double seconds, unsigned long seed, long pid) {
     auto nextMenu = start + std::chrono::seconds(5);
     while (Clock::now() - start < std::chrono::duration<double>(seconds) && !processEnded(pid)) {
         if (Clock::now() >= nextMenu) {
-            const MenuEntry entry = chance() < 0.5 ? MOVE_MODEL : MOVE_RODS;
+            const MenuEntry entry = chance() < 0.5 ? MENU_MOVE_MODEL : MENU_MOVE_RODS;
             menuChoices += session.movePointer(window.width / 2, window.height / 2) &&
                            session.chooseMenuEntry(entry);
             nextMenu += std::chrono::seconds(5);
@@ -131,9 +135,10 @@ static int soak(double seconds, unsigned long seed, long pid) {
                     key = undo[static_cast<size_t>(at)];
                     undo.erase(undo.begin() + at);
                 } else {
-                    key = SOAK_KEYS[within(0, std::size(SOAK_KEYS) - 1)];
+                    key = soakKeys[static_cast<size_t>(
+                        within(0, static_cast<int>(soakKeys.size()) - 1))];
                 }
-                const std::string undoKey = undoKeyOf(key);
+                const std::string undoKey = undoKeyOf[key];
                 if (!undoKey.empty() && std::find(undo.begin(), undo.end(), key) == undo.end()) {
                     undo.push_back(undoKey);
                 }
@@ -148,6 +153,19 @@ static int soak(double seconds, unsigned long seed, long pid) {
     return 0;
 }
 
+// Waits until file holds text count times; returns whether it did in time.
+static bool waitForOutput(const std::string& file, const std::string& text, int count) {
+    return waitFor([&] {
+        std::ifstream in(file);
+        const std::string held{std::istreambuf_iterator<char>(in), {}};
+        int found = 0;
+        for (size_t at = held.find(text); at != std::string::npos; at = held.find(text, at + 1)) {
+            found++;
+        }
+        return found >= count;
+    });
+}
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const std::string command = args.empty() ? "" : args[0];
@@ -157,15 +175,28 @@ int main(int argc, char** argv) {
     if (command == "wait-window" && args.size() == 1) {
         WindowSession session;
         waitUntilDrawn(session);
-        std::printf("%lu\n", session.waitForWindow());
+        const Rect inside = session.place();
+        std::printf("%lu %dx%d\n", session.waitForWindow(), inside.width, inside.height);
+        return 0;
+    }
+    if (command == "wait-output" && (args.size() == 3 || args.size() == 4)) {
+        const int count = args.size() == 4 ? std::atoi(args[3].c_str()) : 1;
+        if (!waitForOutput(args[1], args[2], count)) {
+            fail(args[1] + " did not show \"" + args[2] + "\" " + std::to_string(count) + " times");
+        }
         return 0;
     }
     if (command == "menu" && args.size() == 2) {
+        const MenuItem* item = std::find_if(std::begin(MENU_ITEMS), std::end(MENU_ITEMS),
+                                            [&](const MenuItem& m) { return args[1] == m.name; });
+        if (item == std::end(MENU_ITEMS)) {
+            fail("the menu has no entry " + args[1]);
+        }
         WindowSession session;
         waitUntilDrawn(session);
         const Rect window = session.place();
         if (!session.movePointer(window.width / 2, window.height / 2) ||
-            !session.chooseMenuEntry(std::atoi(args[1].c_str()))) {
+            !session.chooseMenuEntry(static_cast<int>(item - MENU_ITEMS))) {
             fail("could not choose menu entry " + args[1]);
         }
         return 0;

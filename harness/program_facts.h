@@ -1,17 +1,16 @@
-// What the harness and the tests know of the program from outside: its window's title (the
-// program's own constant), its pop-up menu's window and entries, and the help banner.
+// What the harness and the tests read on the program's console: the help banner, as the
+// program's lines (input/input.h) join up. Free of X11, for the handler tests too.
 #pragma once
 
 #include <string>
 
-#include "app/scene_state.h"
-
-// The title freeglut gives the pop-up menu's own window.
-constexpr const char* MENU_TITLE = "freeglut menu";
-// The menu's entries, top to bottom. They share the menu's height equally inside a border
-// that freeglut draws round them.
-enum MenuEntry { MOVE_MODEL = 0, MOVE_RODS = 1, TOGGLE_BALL = 2, QUIT = 3, MENU_ENTRIES = 4 };
-constexpr int MENU_BORDER = 2; // pixels
+#include "input/input.h"
 
 // What h and H print, byte for byte.
-const std::string HELP_BANNER = "\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n";
+inline const std::string HELP_BANNER = [] {
+    std::string banner;
+    for (const char* line : HELP_LINES) {
+        banner += line;
+    }
+    return banner;
+}();

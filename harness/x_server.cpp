@@ -1,5 +1,5 @@
 // The X server the harness works on: waits, windows found by title and their places, the
-// window manager, and programs started without a shell.
+// window manager.
 #include "harness/x_server.h"
 
 #include <X11/Xatom.h>
@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <iostream>
-#include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include "harness/app_process.h"
 
 // The factor ORLEMAZ_WAIT_SCALE gives, read once; 1 when unset or not a positive number.
 static double waitScale() {
@@ -170,59 +170,4 @@ bool underWindowManager() {
         return runs;
     }();
     return managed;
-}
-
-pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
-                 const std::string& preload) {
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, deathSignal);
-        if (getppid() != parent) {
-            _exit(127);
-        }
-        if (!preload.empty()) {
-            setenv("LD_PRELOAD", preload.c_str(), 1);
-        }
-        dup2(outFd, STDOUT_FILENO);
-        dup2(errFd, STDERR_FILENO);
-        std::vector<char*> words;
-        for (std::string& word : argv) {
-            words.push_back(word.data());
-        }
-        words.push_back(nullptr);
-        execvp(words[0], words.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-bool runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> words;
-    for (const std::string& word : argv) {
-        words.push_back(const_cast<char*>(word.c_str()));
-    }
-    words.push_back(nullptr);
-    pid_t pid = 0;
-    int status = -1;
-    if (posix_spawnp(&pid, words[0], nullptr, nullptr, words.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid) {
-        return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool onPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        const size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string candidate = folders.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
 }

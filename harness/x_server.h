@@ -7,8 +7,6 @@
 #include <chrono>
 #include <functional>
 #include <string>
-#include <sys/types.h>
-#include <vector>
 
 using Clock = std::chrono::steady_clock;
 // The longest any one wait lasts on an idle machine. ORLEMAZ_WAIT_SCALE (a factor, 1 when
@@ -50,14 +48,3 @@ Rect screenRect(Display* dpy, Window window);
 // "openbox"), which the first call starts on the X server, unless one runs there already,
 // and which ends with the calling process.
 bool underWindowManager();
-
-// Starts argv (no shell: no word is ever parsed) as a child that gets deathSignal when the
-// calling process ends, with its standard output and error on outFd and errFd and the
-// library preload (if any) preloaded into it alone; returns its pid (-1 on failure).
-pid_t startChild(std::vector<std::string> argv, int outFd, int errFd, int deathSignal,
-                 const std::string& preload = "");
-// Starts argv (no shell: no word is ever parsed) and waits for it; returns whether it
-// exited with status 0.
-bool runProgram(const std::vector<std::string>& argv);
-// Whether a program of that name is on the PATH.
-bool onPath(const std::string& name);

@@ -9,25 +9,14 @@
 #include "app/scene_state.h"
 #include "view/view.h"
 
-// Menu entry values.
-enum MenuEntry {
-    MENU_MOVE_MODEL = 0,
-    MENU_MOVE_RODS = 1,
-    MENU_TOGGLE_BALL = 2,
-    MENU_QUIT = 3,
-};
-
-constexpr unsigned char KEY_ESCAPE = 27;
-
 static int menuId = 0; // identifier of the pop-up menu; created once, never used again
 
 // Builds the pop-up menu on the right button and registers the left-click callback.
 void createMenu() {
     menuId = glutCreateMenu(menuSelect);
-    glutAddMenuEntry("MOVER MODELO", MENU_MOVE_MODEL);
-    glutAddMenuEntry("MOVER BARRAS", MENU_MOVE_RODS);
-    glutAddMenuEntry("PONER/QUITAR BOLA", MENU_TOGGLE_BALL);
-    glutAddMenuEntry("Salir", MENU_QUIT);
+    for (int entry = 0; entry < MENU_ENTRY_COUNT; entry++) {
+        glutAddMenuEntry(MENU_ITEMS[entry].label, entry);
+    }
     interaction.mode = MODE_NONE;
     glutAttachMenu(GLUT_RIGHT_BUTTON);
     glutMouseFunc(mouseButton);
@@ -59,32 +48,32 @@ static void stepView(float* value, double step) {
     *value = static_cast<float>(*value + step);
 }
 
+// Steps the view as camera key (key, special) says; returns false for any other key.
+static bool stepCameraKey(int key, bool special) {
+    for (const CameraKey& cameraKey : CAMERA_KEYS) {
+        if (cameraKey.key == key && cameraKey.special == special) {
+            stepView(&(view.*cameraKey.field), cameraKey.step);
+            return true;
+        }
+    }
+    return false;
+}
+
 // Zoom, roll, help banner and Escape; other keys are ignored.
 void keyboard(unsigned char key, int, int) {
     switch (key) {
     case KEY_ESCAPE:
         std::exit(0);
-    case '+':
-        stepView(&view.viewDistance, -VIEW_STEP);
-        break;
-    case '-':
-        stepView(&view.viewDistance, VIEW_STEP);
-        break;
     case 'H':
     case 'h':
-        consoleMessage("\n PROYECTO CAD");
-        consoleMessage("\n ORLEMAZ");
-        consoleMessage("\n Escape: Salir");
-        consoleMessage("\n\n\n");
-        break;
-    case 'Z':
-        stepView(&view.rotZ, -VIEW_STEP);
-        break;
-    case 'z':
-        stepView(&view.rotZ, VIEW_STEP);
+        for (const char* line : HELP_LINES) {
+            consoleMessage("%s", line);
+        }
         break;
     default:
-        return;
+        if (!stepCameraKey(key, false)) {
+            return;
+        }
     }
     resetProjection();
     glutPostRedisplay();
@@ -92,20 +81,7 @@ void keyboard(unsigned char key, int, int) {
 
 // The arrow keys turn the view about y and tilt it about x; other keys are ignored.
 void specialKeys(int key, int, int) {
-    switch (key) {
-    case GLUT_KEY_LEFT:
-        stepView(&view.rotY, VIEW_STEP);
-        break;
-    case GLUT_KEY_UP:
-        stepView(&view.tiltX, VIEW_STEP);
-        break;
-    case GLUT_KEY_RIGHT:
-        stepView(&view.rotY, -VIEW_STEP);
-        break;
-    case GLUT_KEY_DOWN:
-        stepView(&view.tiltX, -VIEW_STEP);
-        break;
-    default:
+    if (!stepCameraKey(key, true)) {
         return;
     }
     resetProjection();

@@ -4,8 +4,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
 # A virtual X server.
 X_SERVER_PACKAGES=(xvfb xauth)
-# X input and inspection tools: xdotool sends events, x11-utils (xwininfo, xprop) looks.
-X_TOOL_PACKAGES=(xdotool x11-utils)
+# X input: xdotool sends events.
+X_TOOL_PACKAGES=(xdotool)
 # The validators of the desktop entry, the AppStream data and the manual page.
 VALIDATOR_PACKAGES=(desktop-file-utils appstream man-db groff-base)
 # CMake and make, for the builds whose compilers come from elsewhere.
@@ -37,15 +37,17 @@ PACKAGE_PACKAGES=(dpkg-dev file)
 # installed program without a display.
 PACKAGE_CHECK_PACKAGES=(lintian "${VALIDATOR_PACKAGES[@]}" "${HEADLESS_PACKAGES[@]}")
 # What the browser build needs: Emscripten (it brings its own GLUT), Debian's node for its
-# JavaScript tools, and python3 to serve the page.
-WEB_BUILD_PACKAGES=(emscripten nodejs "${CMAKE_PACKAGES[@]}" python3)
+# JavaScript tools, terser to minify the page's JavaScript, rsvg-convert (librsvg2-bin) and
+# pngquant to draw the icon's pictures, zip for the archive, and python3 to serve the page.
+WEB_BUILD_PACKAGES=(emscripten nodejs terser librsvg2-bin pngquant zip "${CMAKE_PACKAGES[@]}"
+    python3)
 # What the browser check needs besides: the three engines (Chromium, Firefox ESR, and
 # WebKitGTK's MiniBrowser with its WebDriver), a virtual X server for the windows of the last
-# two and for the native side (the selection comparison under Mesa, the camera), and the
-# native build. (npm, for the check's drivers, is installed apart: a node from elsewhere
-# brings its own.)
+# two and for the native side (the selection comparison under Mesa, the camera), the
+# native build, and unzip to unpack the archive the check runs on. (npm, for the check's
+# drivers, is installed apart: a node from elsewhere brings its own.)
 WEB_CHECK_PACKAGES=(chromium firefox-esr webkit2gtk-driver "${X_SERVER_PACKAGES[@]}"
-    "${BUILD_PACKAGES[@]}")
+    "${BUILD_PACKAGES[@]}" unzip)
 # What the storm in the browser needs besides the browser build: headless Chromium, which
 # draws WebGL without an X server. (npm as for the check.)
 WEB_STORM_PACKAGES=(chromium)

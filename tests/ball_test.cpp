@@ -17,8 +17,7 @@ namespace {
 
 using BallTest = SceneTest;
 
-constexpr float LIFTED = 90.0f;     // degrees, well inside the band that lifts the players
-constexpr int MENU_TOGGLE_BALL = 2; // "PONER/QUITAR BOLA"
+constexpr float LIFTED = 90.0f; // degrees, well inside the band that lifts the players
 
 // z of player j on a rod of n players at slide 0: the players are centred on (70 - 5) / 2.
 float restPlayerZ(int n, int j) {
@@ -37,12 +36,12 @@ void lookStraightDown() {
 // True when the window shows the near-black ball where model point (x, 23, z) projects; the
 // pitch behind it is pale.
 bool ballDrawnAt(float x, float z) {
-    double wx = 0.0, wy = 0.0;
-    if (!projectToWindow(x, 23.0, z, &wx, &wy)) {
+    const WindowPosition at = projectPoint(view, x, 23.0, z);
+    if (!at.inFront) {
         return false;
     }
     const Pixel rgb =
-        readWindowPixel(static_cast<int>(std::lround(wx)), static_cast<int>(std::lround(wy)));
+        readWindowPixel(static_cast<int>(std::lround(at.x)), static_cast<int>(std::lround(at.y)));
     return rgb.r + rgb.g + rgb.b < 200;
 }
 

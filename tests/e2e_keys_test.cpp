@@ -3,59 +3,46 @@
 // print the banner byte for byte, other keys do nothing, and Escape ends the program.
 #include "support/e2e.h"
 
-#include <functional>
+#include <string>
 
 namespace {
 
 using EndToEndKeys = EndToEndTest;
 
-struct CameraKey {
-    const char* key;      // xdotool key name
-    const char* opposite; // the key that undoes it
-    int presses;
-    std::function<void(CameraModel&)> step; // what one press does to the camera
-};
-
 // The players on the one-player rods at each end (rod 0, team 0 at x = 12; rod 7, team 1
 // at x = 89), centred on z = 32.5, stand where the camera puts them.
-void expectPlayersWhereTheCameraPutsThem(const WindowImage& picture, const CameraModel& camera) {
+void expectPlayersWhereTheCameraPutsThem(const WindowImage& picture, const ViewState& camera) {
     EXPECT_TRUE(showsPlayer(picture, camera, 0, 12.0, 32.5)) << "rod 0's player";
     EXPECT_TRUE(showsPlayer(picture, camera, 1, 89.0, 32.5)) << "rod 7's player";
 }
 
 TEST_F(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {
-    ASSERT_TRUE(app.placePointer(340, 240)); // keys go to the window under the pointer
+    // Keys go to the window under the pointer.
+    ASSERT_TRUE(app.placePointer(WINDOW_WIDTH / 2, WINDOW_HEIGHT / 2));
     const WindowImage start = app.waitForPicture(showsTable);
     ASSERT_FALSE(start.empty()) << "the table was never drawn";
 
-    // Ten presses of + bring the camera 50 units closer, enough to see which way it went.
-    const CameraKey cameraKeys[] = {
-        {"Left", "Right", 1, [](CameraModel& c) { c.rotY += 5.0; }},
-        {"Right", "Left", 1, [](CameraModel& c) { c.rotY -= 5.0; }},
-        {"Up", "Down", 1, [](CameraModel& c) { c.tiltX += 5.0; }},
-        {"Down", "Up", 1, [](CameraModel& c) { c.tiltX -= 5.0; }},
-        {"z", "Z", 1, [](CameraModel& c) { c.rotZ += 5.0; }},
-        {"Z", "z", 1, [](CameraModel& c) { c.rotZ -= 5.0; }},
-        {"plus", "minus", 10, [](CameraModel& c) { c.viewDistance -= 5.0; }},
-        {"minus", "plus", 10, [](CameraModel& c) { c.viewDistance += 5.0; }},
-    };
-    for (const CameraKey& k : cameraKeys) {
-        SCOPED_TRACE(k.key);
-        CameraModel camera;
+    for (const CameraKey& k : CAMERA_KEYS) {
+        const std::string key = xKeyName(k.key, k.special);
+        const std::string opposite = xKeyName(k.opposite, k.special);
+        SCOPED_TRACE(key);
+        // Ten presses of + or - move the camera 50 units, enough to see which way it went.
+        const int presses = k.field == &ViewState::viewDistance ? 10 : 1;
+        ViewState camera = startView();
         WindowImage picture = start;
-        for (int i = 0; i < k.presses; i++) {
-            ASSERT_TRUE(app.pressKey(k.key));
+        for (int i = 0; i < presses; i++) {
+            ASSERT_TRUE(app.pressKey(key));
             picture = app.waitForNewPicture(picture);
             ASSERT_FALSE(picture.empty()) << "the picture did not change";
-            k.step(camera);
+            camera.*k.field = static_cast<float>(camera.*k.field + k.step);
         }
         expectPlayersWhereTheCameraPutsThem(picture, camera);
-        for (int i = 0; i < k.presses; i++) {
-            ASSERT_TRUE(app.pressKey(k.opposite));
+        for (int i = 0; i < presses; i++) {
+            ASSERT_TRUE(app.pressKey(opposite));
             picture = app.waitForNewPicture(picture);
             ASSERT_FALSE(picture.empty()) << "the picture did not change back";
         }
-        EXPECT_EQ(picture.differences(start), 0) << k.opposite << " did not undo " << k.key;
+        EXPECT_EQ(picture.differences(start), 0) << opposite << " did not undo " << key;
     }
     EXPECT_EQ(app.console(), "") << "a camera key printed something";
 

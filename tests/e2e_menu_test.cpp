@@ -44,13 +44,13 @@ TEST_F(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
 
     // "MOVER MODELO": the menu's own motion is not seen, so the first plain motion
     // carries the whole way from where the menu was opened: 40 right pans 4, 20 up 5.
-    ASSERT_TRUE(app.chooseMenuEntry(MOVE_MODEL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_MOVE_MODEL));
     EXPECT_EQ(app.console(), "");
     ASSERT_TRUE(app.movePointer(240, 130));
     ASSERT_NE(app.waitForConsole("\nMoviendo Mundo"), std::string::npos);
     EXPECT_EQ(app.console(), "\nMoviendo Mundo");
-    const CameraModel start;
-    CameraModel panned;
+    const ViewState start = startView();
+    ViewState panned = startView();
     panned.panX = 4;
     panned.panY = 5;
     EXPECT_FALSE(app.waitForPicture([&](const WindowImage& p) {
@@ -63,14 +63,14 @@ TEST_F(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     // "PONER/QUITAR BOLA" puts the ball on; it soon meets a lowered player. Choosing it
     // also ends the panning: the motion after it pans nothing (checked at the end).
     size_t mark = app.console().size();
-    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_TOGGLE_BALL));
     ASSERT_TRUE(app.movePointer(300, 200));
     ASSERT_NE(app.waitForConsole("Choque!\n", mark), std::string::npos) << "no collision";
     EXPECT_FALSE(app.waitForPicture(showsBall).empty()) << "the ball never showed";
 
     // Chosen again, it takes the ball off: the ball is gone, the picture holds still and
     // no collision follows the banner printed after it.
-    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_TOGGLE_BALL));
     const WindowImage still = app.waitForPicture([&](const WindowImage& p) {
         return !showsBall(p) && !waitFor([&] { return app.picture().differences(p) > 0; },
                                          std::chrono::milliseconds(300));
@@ -83,7 +83,7 @@ TEST_F(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     EXPECT_EQ(app.console().find("Moviendo", app.console().find("Moviendo") + 1), std::string::npos)
         << "the view panned after another entry was chosen";
 
-    ASSERT_TRUE(app.chooseMenuEntry(QUIT));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_QUIT));
     expectExitsWithZero(app, "Salir");
 }
 
@@ -115,13 +115,13 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
 
     // Each entry as a person chooses it: "PONER/QUITAR BOLA" puts the ball on, "MOVER
     // MODELO" pans with the next motion, "MOVER BARRAS" stops the panning.
-    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_TOGGLE_BALL));
     ASSERT_NE(app.waitForConsole("Choque!\n"), std::string::npos) << "the ball is not on";
-    ASSERT_TRUE(app.chooseMenuEntry(MOVE_MODEL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_MOVE_MODEL));
     size_t mark = app.console().size();
     ASSERT_TRUE(app.movePointer(240, 130));
     ASSERT_NE(app.waitForConsole("\nMoviendo Mundo", mark), std::string::npos) << "no panning";
-    ASSERT_TRUE(app.chooseMenuEntry(MOVE_RODS));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_MOVE_RODS));
     mark = app.console().size();
     ASSERT_TRUE(app.movePointer(200, 150));
     ASSERT_TRUE(app.pressKey("h"));
@@ -131,7 +131,7 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
         << "the view still panned";
 
     // A right click leaves the menu open; a left click on "Salir" ends the program.
-    ASSERT_TRUE(app.chooseMenuEntry(QUIT, MenuGesture::ClickThenClick));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_QUIT, MenuGesture::ClickThenClick));
     expectExitsWithZero(app, "Salir");
 }
 
@@ -204,7 +204,7 @@ TEST_F(ReadmePicture, ShowsTheBallWithTheCameraTurned) {
     for (const char* key : {"Left", "Up", "minus", "minus", "minus", "minus"}) {
         ASSERT_TRUE(app.pressKey(key));
     }
-    ASSERT_TRUE(app.chooseMenuEntry(TOGGLE_BALL));
+    ASSERT_TRUE(app.chooseMenuEntry(MENU_TOGGLE_BALL));
     const WindowImage picture = app.waitForPicture(showsWholeBall);
     ASSERT_FALSE(picture.empty()) << "the ball never came into full view";
     EXPECT_TRUE(picture.savePng(path)) << "could not write " << path;

@@ -7,12 +7,12 @@
 #include <regex>
 
 namespace {
-constexpr double ROD_Y = 30.0;      // the rods' axes: legs 20, then 10 up
+const double ROD_Y = TableDims{}.legHeight + ROD_AXIS_ABOVE_LEGS; // the rods' axes
 constexpr double OVER_PITCH = 20.0; // a z where every bar lies over the pitch
 
 // Rod i stands at x = 11 i + 12 and answers to the name i + 2.
 double rodX(int index) {
-    return 11.0 * index + 12.0;
+    return ROD_SPACING * index + FIRST_ROD_X;
 }
 
 std::string idLine(int name) {
@@ -20,7 +20,7 @@ std::string idLine(int name) {
 }
 
 // The window point where a rod's bar crosses the given window row.
-WindowPoint barPointAtRow(const CameraModel& camera, double x, int row) {
+WindowPoint barPointAtRow(const ViewState& camera, double x, int row) {
     double nearZ = -10.0, farZ = 70.0; // rows grow with z across the table
     for (int i = 0; i < 60; i++) {
         const double mid = (nearZ + farZ) / 2.0;
@@ -44,7 +44,7 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
         ASSERT_TRUE(app.movePointer(bar.x, bar.y));
         ASSERT_TRUE(app.click(1));
         ASSERT_TRUE(app.click(1));
-        expected += idLine(i + 2) + idLine(i + 2);
+        expected += idLine(i + ROD_NAME_BASE) + idLine(i + ROD_NAME_BASE);
         ASSERT_NE(app.waitForConsole(expected), std::string::npos)
             << "rod " << i << " at " << bar.x << "," << bar.y << "; console:\n"
             << app.console();

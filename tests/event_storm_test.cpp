@@ -23,10 +23,6 @@ namespace {
 
 using EventStormTest = SceneTest;
 
-constexpr int KEY_ESCAPE = 27;
-constexpr int MENU_MOVE_MODEL = 0;
-constexpr int MENU_MOVE_RODS = 1;
-constexpr int MENU_QUIT = 3;
 constexpr int FRAME_EVERY = 100; // events between two ordinary frames
 constexpr unsigned long long DEFAULT_EVENTS = 200000;
 constexpr int X_COORD_MIN = SHRT_MIN; // X carries event coordinates and sizes in 16 bits
@@ -62,7 +58,8 @@ std::string fireRandomEvent(std::mt19937_64& rng, int* pointerX, int* pointerY, 
         return "special key " + std::to_string(key);
     }
     if (kind < 28) {
-        int value = uniform(0, 3) == 0 ? uniform(INT_MIN, INT_MAX) : uniform(0, 2);
+        int value = uniform(0, 3) == 0 ? uniform(INT_MIN, INT_MAX)
+                                       : uniform(MENU_MOVE_MODEL, MENU_TOGGLE_BALL);
         value = value == MENU_QUIT ? MENU_MOVE_MODEL : value;
         menuSelect(value);
         return "menu " + std::to_string(value);
@@ -92,11 +89,11 @@ std::string fireRandomEvent(std::mt19937_64& rng, int* pointerX, int* pointerY, 
             // A point of a bar over the pitch, whichever way the rod is turned.
             const Rod& r = rods[uniform(0, ROD_COUNT - 1)];
             const int axisY = tableDims.legHeight + ROD_AXIS_ABOVE_LEGS;
-            double wx = 0.0, wy = 0.0;
-            if (projectToWindow(r.x, axisY, uniform(0, tableDims.tableWidth), &wx, &wy) &&
-                std::fabs(wx) < X_COORD_MAX && std::fabs(wy) < X_COORD_MAX) {
-                x = static_cast<int>(wx);
-                y = static_cast<int>(wy);
+            const WindowPosition at =
+                projectPoint(view, r.x, axisY, uniform(0, tableDims.tableWidth));
+            if (at.inFront && std::fabs(at.x) < X_COORD_MAX && std::fabs(at.y) < X_COORD_MAX) {
+                x = static_cast<int>(at.x);
+                y = static_cast<int>(at.y);
             }
         }
         mouseButton(button, state, x, y);

@@ -192,10 +192,14 @@ struct MenuCase {
 
 TEST_F(KeysMenuTest, MenuChoicesSetTheModeAndToggleTheBallOnly) {
     const MenuCase cases[] = {
-        {0, MODE_ROD, 0, MODE_MOVE_WORLD, 0}, {0, MODE_NONE, 1, MODE_MOVE_WORLD, 1},
-        {1, MODE_ROD, 1, MODE_NONE, 1},       {1, MODE_MOVE_WORLD, 0, MODE_NONE, 0},
-        {2, MODE_ROD, 0, MODE_NONE, 1},       {2, MODE_MOVE_WORLD, 1, MODE_NONE, 0},
-        {-1, MODE_ROD, 1, MODE_ROD, 1},       {4, MODE_MOVE_WORLD, 0, MODE_MOVE_WORLD, 0},
+        {MENU_MOVE_MODEL, MODE_ROD, 0, MODE_MOVE_WORLD, 0},
+        {MENU_MOVE_MODEL, MODE_NONE, 1, MODE_MOVE_WORLD, 1},
+        {MENU_MOVE_RODS, MODE_ROD, 1, MODE_NONE, 1},
+        {MENU_MOVE_RODS, MODE_MOVE_WORLD, 0, MODE_NONE, 0},
+        {MENU_TOGGLE_BALL, MODE_ROD, 0, MODE_NONE, 1},
+        {MENU_TOGGLE_BALL, MODE_MOVE_WORLD, 1, MODE_NONE, 0},
+        {-1, MODE_ROD, 1, MODE_ROD, 1},
+        {MENU_ENTRY_COUNT, MODE_MOVE_WORLD, 0, MODE_MOVE_WORLD, 0},
         {100, MODE_NONE, 1, MODE_NONE, 1},
     };
     for (const MenuCase& c : cases) {
@@ -219,8 +223,8 @@ TEST_F(KeysMenuTest, MenuChoicesSetTheModeAndToggleTheBallOnly) {
 }
 
 TEST_F(KeysMenuDeathTest, EscapeAndSalirEndTheProcessWithStatusZero) {
-    EXPECT_EXIT(keyboard(27, 0, 0), ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(menuSelect(3), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(keyboard(KEY_ESCAPE, 0, 0), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(menuSelect(MENU_QUIT), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -27,13 +27,13 @@ struct Box {
 bool regionMayTouch(const Box& b, int px, int py) {
     double minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
     for (int corner = 0; corner < 8; corner++) {
-        double wx = 0.0, wy = 0.0;
-        if (!projectToWindow(corner & 1 ? b.x1 : b.x0, corner & 2 ? b.y1 : b.y0,
-                             corner & 4 ? b.z1 : b.z0, &wx, &wy)) {
+        const WindowPosition at = projectPoint(view, corner & 1 ? b.x1 : b.x0,
+                                               corner & 2 ? b.y1 : b.y0, corner & 4 ? b.z1 : b.z0);
+        if (!at.inFront) {
             return true;
         }
-        minX = std::min(minX, wx), maxX = std::max(maxX, wx);
-        minY = std::min(minY, wy), maxY = std::max(maxY, wy);
+        minX = std::min(minX, at.x), maxX = std::max(maxX, at.x);
+        minY = std::min(minY, at.y), maxY = std::max(maxY, at.y);
     }
     return px + REGION_MARGIN >= minX && px - REGION_MARGIN <= maxX && py + REGION_MARGIN >= minY &&
            py - REGION_MARGIN <= maxY;
@@ -77,10 +77,10 @@ constexpr Point ROD3_BAR = {45, 30, 47};
 
 // The window pixel nearest to a model point under the current view; fails off screen.
 void windowPoint(const Point& p, int* px, int* py) {
-    double wx = 0.0, wy = 0.0;
-    ASSERT_TRUE(projectToWindow(p.x, p.y, p.z, &wx, &wy));
-    *px = static_cast<int>(std::lround(wx));
-    *py = static_cast<int>(std::lround(wy));
+    const WindowPosition at = projectPoint(view, p.x, p.y, p.z);
+    ASSERT_TRUE(at.inFront);
+    *px = static_cast<int>(std::lround(at.x));
+    *py = static_cast<int>(std::lround(at.y));
     ASSERT_TRUE(*px >= 0 && *px < WINDOW_WIDTH && *py >= 0 && *py < WINDOW_HEIGHT)
         << *px << "," << *py;
 }

@@ -18,39 +18,16 @@ namespace {
 
 using SceneDrawingTest = SceneTest;
 
-// Fixed-function lighting of a material under the initial view for a model-space normal:
-// global ambient 0.2 plus light 0 (white, directional, fixed to the viewer at (10, 10, 10)).
-// The 16 degree view tilt about x turns the normal into eye space; light 1 is black.
-Pixel litColour(const Material& m, double nx, double ny, double nz) {
-    const double tilt = 16.0 * M_PI / 180.0;
-    const double ey = ny * std::cos(tilt) - nz * std::sin(tilt);
-    const double ez = ny * std::sin(tilt) + nz * std::cos(tilt);
-    const double diffuse = std::max(0.0, (nx + ey + ez) / std::sqrt(3.0));
-    int c[3] = {};
-    for (int i = 0; i < 3; i++) {
-        c[i] = static_cast<int>(std::lround(255.0 * std::min(1.0, m.rgba[i] * (0.2 + diffuse))));
-    }
-    return {c[0], c[1], c[2]};
-}
-
 // The displayed pixel that shows model point (x, y, z) in the last frame.
 Pixel pixelAt(double x, double y, double z) {
-    double wx = 0.0, wy = 0.0;
-    EXPECT_TRUE(projectToWindow(x, y, z, &wx, &wy));
-    if (!(wx >= 0 && wx < WINDOW_WIDTH && wy >= 0 && wy < WINDOW_HEIGHT)) {
-        ADD_FAILURE() << "(" << x << "," << y << "," << z << ") falls outside the window at " << wx
-                      << "," << wy;
+    const WindowPosition at = projectPoint(view, x, y, z);
+    EXPECT_TRUE(at.inFront);
+    if (!(at.x >= 0 && at.x < WINDOW_WIDTH && at.y >= 0 && at.y < WINDOW_HEIGHT)) {
+        ADD_FAILURE() << "(" << x << "," << y << "," << z << ") falls outside the window at "
+                      << at.x << "," << at.y;
         return {-1, -1, -1};
     }
-    return readWindowPixel(static_cast<int>(wx), static_cast<int>(wy));
-}
-
-void expectColourNear(const std::string& what, Pixel actual, Pixel expected, int tolerance = 3) {
-    EXPECT_TRUE(std::abs(actual.r - expected.r) <= tolerance &&
-                std::abs(actual.g - expected.g) <= tolerance &&
-                std::abs(actual.b - expected.b) <= tolerance)
-        << what << ": shows (" << actual.r << "," << actual.g << "," << actual.b << "), expected ("
-        << expected.r << "," << expected.g << "," << expected.b << ")";
+    return readWindowPixel(static_cast<int>(at.x), static_cast<int>(at.y));
 }
 
 // A white shirt: bright and grey, not the purple of heads and feet or the brown of the bar.
@@ -62,15 +39,16 @@ void expectWhiteShirt(const std::string& what, Pixel c) {
 TEST_F(SceneDrawingTest, InitialViewShowsLitPitchLitFloorAndBlackBackground) {
     display();
     // Between rods 3 and 4, far enough from the near wall that it hides nothing.
-    expectColourNear("pitch", pixelAt(50.5, 21.0, 20.0), litColour(MAT_PITCH, 0, 1, 0));
+    EXPECT_EQ(probeColour(pixelAt(50.5, 21.0, 20.0), litColour(MAT_PITCH, 0, 1, 0)), "") << "pitch";
     // Behind the table; the line of sight passes over the far wall.
-    expectColourNear("floor", pixelAt(50.0, 0.0, -200.0), litColour(MAT_FLOOR, 0, 1, 0));
+    EXPECT_EQ(probeColour(pixelAt(50.0, 0.0, -200.0), litColour(MAT_FLOOR, 0, 1, 0)), "")
+        << "floor";
 
-    double edgeX = 0.0, edgeY = 0.0;
-    ASSERT_TRUE(projectToWindow(50.0, 0.0, -500.0, &edgeX, &edgeY));
-    ASSERT_GT(edgeY, 2.0) << "the floor's far edge should lie below the window's top";
+    const WindowPosition edge = projectPoint(view, 50.0, 0.0, -500.0);
+    ASSERT_TRUE(edge.inFront);
+    ASSERT_GT(edge.y, 2.0) << "the floor's far edge should lie below the window's top";
     for (int x : {1, WINDOW_WIDTH / 2, WINDOW_WIDTH - 2}) {
-        expectColourNear("background", readWindowPixel(x, 1), {0, 0, 0}, 0);
+        EXPECT_EQ(probeColour(readWindowPixel(x, 1), {0, 0, 0}, 0), "") << "background";
     }
 }
 
@@ -79,16 +57,17 @@ TEST_F(SceneDrawingTest, WallTopShadesFromItsInnerEdgeToItsOuterEdge) {
     // keeps the inner face's normal (0, 0, -1), unlit from here, and smooth shading blends
     // it into the lit top. Sample the near side wall (z 65 to 70) halfway across.
     display();
-    double innerX = 0.0, innerY = 0.0, outerX = 0.0, outerY = 0.0;
-    ASSERT_TRUE(projectToWindow(50.0, 32.0, 65.0, &innerX, &innerY));
-    ASSERT_TRUE(projectToWindow(50.0, 32.0, 70.0, &outerX, &outerY));
-    const int row = static_cast<int>((innerY + outerY) / 2.0);
-    const double f = (row + 0.5 - innerY) / (outerY - innerY);
+    const WindowPosition innerEdge = projectPoint(view, 50.0, 32.0, 65.0);
+    const WindowPosition outerEdge = projectPoint(view, 50.0, 32.0, 70.0);
+    ASSERT_TRUE(innerEdge.inFront && outerEdge.inFront);
+    const int row = static_cast<int>((innerEdge.y + outerEdge.y) / 2.0);
+    const double f = (row + 0.5 - innerEdge.y) / (outerEdge.y - innerEdge.y);
     const Pixel inner = litColour(MAT_TABLE, 0, 0, -1), outer = litColour(MAT_TABLE, 0, 1, 0);
     const Pixel expected = {static_cast<int>(std::lround(inner.r + f * (outer.r - inner.r))),
                             static_cast<int>(std::lround(inner.g + f * (outer.g - inner.g))),
                             static_cast<int>(std::lround(inner.b + f * (outer.b - inner.b)))};
-    expectColourNear("wall top", readWindowPixel(static_cast<int>(innerX), row), expected, 4);
+    EXPECT_EQ(probeColour(readWindowPixel(static_cast<int>(innerEdge.x), row), expected, 4), "")
+        << "wall top";
 }
 
 TEST_F(SceneDrawingTest, ShirtsShowTheTeamsAndATurnedRodSwingsItsPlayersTowardsPlusX) {
@@ -108,8 +87,10 @@ TEST_F(SceneDrawingTest, ShirtsShowTheTeamsAndATurnedRodSwingsItsPlayersTowardsP
     // pitch shows where the body hung, and the body now lies 2 units along +x from the axis.
     rods[0].angle = 90.0f;
     display();
-    expectColourNear("where the body hung", pixelAt(rod0.x + 1.0, bodyY, rod0.playerZ[0]),
-                     litColour(MAT_PITCH, 0, 1, 0));
+    EXPECT_EQ(
+        probeColour(pixelAt(rod0.x + 1.0, bodyY, rod0.playerZ[0]), litColour(MAT_PITCH, 0, 1, 0)),
+        "")
+        << "where the body hung";
     expectWhiteShirt("swung body", pixelAt(rod0.x + 2.0, axisY, rod0.playerZ[0]));
 }
 

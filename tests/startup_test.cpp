@@ -1,5 +1,7 @@
 // Start-up: the rod table and the records after initScene, the fixed OpenGL state, and the
-// camera, projection and lights that reshape builds.
+// camera, projection and lights that reshape builds, which the harness's camera model
+// (harness/camera_model.h) must reproduce.
+#include <GL/glu.h>
 #include <GL/glut.h>
 #include <cmath>
 
@@ -191,6 +193,41 @@ TEST_F(StartupTest, LightsAreFixedToTheViewerNotTheScene) {
     GLfloat diffuse1[4] = {1, 1, 1, 1};
     glGetLightfv(GL_LIGHT1, GL_DIFFUSE, diffuse1);
     EXPECT_EQ(diffuse1[0] + diffuse1[1] + diffuse1[2], 0.0f);
+}
+
+// The camera model that the end-to-end tests, orlemaz-drive and the browser check project
+// with puts points where the program's own matrices do, whatever the view and window size.
+TEST_F(StartupTest, CameraModelProjectsAsTheProgramsMatrices) {
+    const struct {
+        float tiltX, rotY, rotZ, viewDistance;
+        int panX, panY, width, height;
+    } views[] = {{16.0f, 0.0f, 0.0f, 400.0f, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT},
+                 {51.0f, -35.0f, 12.5f, 250.0f, 4, -7, 900, 700},
+                 {-20.0f, 170.0f, -95.0f, 520.0f, -30, 12, 300, 640}};
+    const double points[][3] = {
+        {0, 0, 0}, {50, 21, 20}, {12, 30, 32.5}, {89, 33, 70}, {50, 0, -200}};
+    for (const auto& v : views) {
+        view.tiltX = v.tiltX, view.rotY = v.rotY, view.rotZ = v.rotZ;
+        view.viewDistance = v.viewDistance, view.panX = v.panX, view.panY = v.panY;
+        reshape(v.width, v.height);
+        const Mat4 modelview = readMatrix(GL_MODELVIEW_MATRIX);
+        const Mat4 projection = readMatrix(GL_PROJECTION_MATRIX);
+        GLint viewport[4] = {};
+        glGetIntegerv(GL_VIEWPORT, viewport);
+        for (const auto& p : points) {
+            SCOPED_TRACE(std::to_string(v.width) + " x " + std::to_string(v.height) + ", point " +
+                         std::to_string(p[0]) + "," + std::to_string(p[1]) + "," +
+                         std::to_string(p[2]));
+            double wx = 0.0, wy = 0.0, wz = 0.0;
+            ASSERT_EQ(
+                gluProject(p[0], p[1], p[2], modelview.m, projection.m, viewport, &wx, &wy, &wz),
+                GL_TRUE);
+            const WindowPosition model = projectPoint(view, p[0], p[1], p[2]);
+            EXPECT_NEAR(model.x, wx, 0.01);
+            EXPECT_NEAR(model.y, v.height - wy, 0.01);
+            EXPECT_EQ(model.inFront, wz > 0.0 && wz < 1.0);
+        }
+    }
 }
 
 } // namespace

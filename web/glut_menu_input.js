@@ -24,6 +24,7 @@ mergeInto(LibraryManager.library, {
     moved: false, // whether the passive motion callback has had a position yet
     finger: null, // the finger on the canvas: {id, startX, startY, lastX, lastY, dragging, timer}
     ended: false,
+    lost: false, // whether the WebGL context is lost and not yet given back
     installed: false,
     shaped: false, // whether reshape has had the buffer's size yet
 
@@ -385,24 +386,50 @@ mergeInto(LibraryManager.library, {
   // here the buffer follows the canvas's size on the page (the window's size, a turned
   // phone, full screen, the page's zoom) before every frame, and reshape follows the buffer.
   // A change of size asks for a frame, for programs that do not draw continuously.
-  glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay'],
+  // A lost WebGL context (a phone's page in the background, a GPU reset) is asked back
+  // from the browser; frames wait until it comes, and then the web layer sets it up again
+  // and the next frame draws the same picture. The program's state and input carry on.
+  glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay', 'webglContextRestored'],
   glutMainLoop: function() {
+    var canvas = Module['canvas'];
+    canvas.addEventListener('webglcontextlost', function(event) {
+      event.preventDefault();
+      WebGlut.lost = true;
+    });
+    canvas.addEventListener('webglcontextrestored', function() {
+      WebGlut.lost = false;
+      if (WebGlut.ended) return;
+      WebGlut.call(_webglContextRestored);
+      _glutPostRedisplay();
+    });
     WebGlut.fit();
     var beforeFrame = Module['preMainLoop'];
     Module['preMainLoop'] = function() {
+      if (WebGlut.lost) return false; // no frame into a lost context
       WebGlut.fit();
       return beforeFrame ? beforeFrame() : undefined;
     };
     if (typeof ResizeObserver != 'undefined') {
-      new ResizeObserver(function() { _glutPostRedisplay(); }).observe(Module['canvas']);
+      new ResizeObserver(function() { _glutPostRedisplay(); }).observe(canvas);
     }
     _glutPostRedisplay();
     throw 'unwind';
   },
 
-  // The toolchain's glutCreateWindow makes its WebGL context through GL only when the
-  // program calls a WebGL function itself; the web layer draws from JavaScript instead.
-  glutCreateWindow__deps: ['$Browser', '$GL'],
+  // The window is the page's canvas, with a WebGL context for the web layer, which draws
+  // from JavaScript through Module.ctx alone: the toolchain's own GL library, which its
+  // glutCreateWindow makes the context through, has nothing to do here.
+  glutCreateWindow__deps: ['$GLUT'],
+  glutCreateWindow: function(name) {
+    var mode = GLUT.initDisplayMode;
+    Module.ctx = Module['canvas'].getContext('webgl', {
+      alpha: (mode & 0x0008 /* GLUT_ALPHA */) != 0,
+      depth: (mode & 0x0010 /* GLUT_DEPTH */) != 0,
+      stencil: (mode & 0x0020 /* GLUT_STENCIL */) != 0,
+      antialias: (mode & 0x0080 /* GLUT_MULTISAMPLE */) != 0,
+    });
+    return Module.ctx ? 1 : 0;
+  },
 
   glutMouseFunc__deps: ['$WebGlut'],
   glutMouseFunc: function(callback) {

@@ -17,8 +17,10 @@ constexpr int BATCH_FLOATS = 14;
 constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
 
 // Compiles the program and makes the batch's buffers in the context of the window GLUT
-// made (Module.ctx); keeps them in Module.orlemazGl. A shader that does not compile, or a
-// WebGL without instanced drawing, stops the page with a message.
+// made (Module.ctx); keeps them in Module.orlemazGl, whose sphere meshes start empty and
+// are filled as each is first drawn. Run at the first draw and again when a lost context
+// comes back, since nothing made in the old one survives. A shader that does not compile,
+// or a WebGL without instanced drawing, stops the page with a message.
 // clang-format off
 EM_JS(void, webglSetUp, (int maxLights), {
     var gl = Module['ctx'];
@@ -216,7 +218,8 @@ struct DrawCommand {
 // of state waits, so that the batch's buffers are filled once and each mesh's spheres go
 // in one draw.
 static struct BackendState {
-    bool ready = false;
+    bool ready = false;                    // whether the context has the program and buffers
+    bool stateSent = false;                // whether the context has had the state at all
     unsigned sentVersion = 0;              // GlState::stateVersion when the state was last sent
     std::vector<float> vertices;           // BATCH_FLOATS per vertex
     std::vector<unsigned short> indices;   // the closed parts' indices
@@ -227,19 +230,22 @@ static struct BackendState {
     Pieces pieces;
 } backend;
 
+// Sets the context up on first use: at the first draw, and at the first after a restore.
 static void ensureReady() {
     if (!backend.ready) {
         webglSetUp(LIGHT_COUNT);
         backend.ready = true;
+        backend.stateSent = false;
     }
 }
 
 // Sends the state a draw reads, if it changed since it was last sent.
 static void sendState() {
     ensureReady();
-    if (backend.sentVersion == gl.stateVersion) {
+    if (backend.stateSent && backend.sentVersion == gl.stateVersion) {
         return;
     }
+    backend.stateSent = true;
     backend.sentVersion = gl.stateVersion;
     float state[20 + 11 * LIGHT_COUNT] = {};
     for (int i = 0; i < 16; i++) {
@@ -454,6 +460,14 @@ const GeometrySink WEBGL_SINK = {drawPrimitive, drawSphere, alwaysReached, clear
 void webglViewport() {
     ensureReady();
     webglSetViewport(gl.viewport[0], gl.viewport[1], gl.viewport[2], gl.viewport[3]);
+}
+
+// The browser gave back a lost context, empty: the layer sets it up again, as at the start,
+// and gives it the viewport; the rest of the state goes with the next draw, and each
+// sphere mesh is filled again as it is next drawn.
+extern "C" EMSCRIPTEN_KEEPALIVE void webglContextRestored() {
+    backend.ready = false;
+    webglViewport();
 }
 
 // Only what the window shows, as bytes of red, green, blue and alpha.

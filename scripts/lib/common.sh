@@ -48,3 +48,14 @@ quietly() {
 on_virtual_x() {
     "$(dirname "${BASH_SOURCE[0]}")/on-virtual-x" "$@"
 }
+
+# Whether the calling script is the command that on-virtual-x started its server for.
+on_own_virtual_x() {
+    [ "${ORLEMAZ_VIRTUAL_X:-}" = "$PPID" ]
+}
+
+# Runs the calling script ("$0" "$@") again in its place, on a virtual X server of its own:
+# random input and measurements never reach the display it was started from.
+rerun_on_virtual_x() {
+    exec "$(dirname "${BASH_SOURCE[0]}")/on-virtual-x" "$@"
+}

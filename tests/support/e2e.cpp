@@ -18,8 +18,7 @@ void EndToEndTest::SetUp() {
 void PlacedEndToEndTest::SetUp() {
     ASSERT_NO_FATAL_FAILURE(EndToEndTest::SetUp());
     ASSERT_TRUE(app.applyPlacement(GetParam())) << "the window was not placed";
-    camera.width = GetParam().width;
-    camera.height = GetParam().height;
+    camera = startView(GetParam().width, GetParam().height);
 }
 
 std::string placementName(const ::testing::TestParamInfo<WindowPlacement>& info) {

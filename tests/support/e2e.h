@@ -10,6 +10,7 @@
 #include <string>
 
 #include "harness/app_process.h"
+#include "harness/program_facts.h"
 
 // X errors other than about windows that have gone fail the test that made them.
 inline const bool X_ERRORS_FAIL_THE_TEST = [] {
@@ -31,13 +32,13 @@ class EndToEndTest : public ::testing::Test {
     AppProcess app;
 };
 
-// The same, with the window placed as the test's parameter says, and the camera of that
-// window's size.
+// The same, with the window placed as the test's parameter says, and the start-up camera
+// in that window's size.
 class PlacedEndToEndTest : public EndToEndTest,
                            public ::testing::WithParamInterface<WindowPlacement> {
   protected:
     void SetUp() override;
-    CameraModel camera;
+    ViewState camera = startView();
 };
 
 // The test's names for the placements.

@@ -3,7 +3,6 @@
 #include "support/gl_test_env.h"
 
 #include <GL/freeglut.h>
-#include <GL/glu.h>
 
 #include "app/app.h"
 #include "app/scene_state.h"
@@ -53,18 +52,4 @@ Mat4 readMatrix(GLenum which) {
     Mat4 matrix{};
     glGetDoublev(which, matrix.m);
     return matrix;
-}
-
-bool projectToWindow(double x, double y, double z, double* winX, double* winY) {
-    const Mat4 modelview = readMatrix(GL_MODELVIEW_MATRIX);
-    const Mat4 projection = readMatrix(GL_PROJECTION_MATRIX);
-    GLint viewport[4] = {};
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    double wx = 0.0, wy = 0.0, wz = 0.0;
-    if (gluProject(x, y, z, modelview.m, projection.m, viewport, &wx, &wy, &wz) != GL_TRUE) {
-        return false;
-    }
-    *winX = wx;
-    *winY = viewport[3] - wy;
-    return wz > 0.0 && wz < 1.0;
 }

@@ -1,6 +1,7 @@
 // Test support for tests that call the program's handlers directly: one real freeglut
 // window per test binary (harness/in_process.h, with the console's capture), a fixture that
-// puts the scene state back to its start-up values, and pixels and matrices read back.
+// puts the scene state back to its start-up values, and pixels and matrices read back; the
+// camera model and the colour checks (harness/colours.h) come with it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <GL/gl.h>
 #include <string>
 
+#include "harness/colours.h"
 #include "harness/in_process.h"
 
 // Opens the shared window (hidden from the tests' point of view: handlers draw into it).
@@ -39,7 +41,3 @@ struct Mat4 {
     double m[16];
 };
 Mat4 readMatrix(GLenum which);
-
-// Projects a model point through the current modelview and projection matrices and the
-// viewport to window pixels, origin top left. Returns false when behind the camera.
-bool projectToWindow(double x, double y, double z, double* winX, double* winY);

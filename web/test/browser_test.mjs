@@ -1,46 +1,55 @@
-// The browser check: serves build-web/ on 127.0.0.1, opens the page in one browser engine
+// The browser check: serves the page on 127.0.0.1, opens it in one browser engine
 // (web/test/engines.mjs: headless Chromium, Firefox ESR or WebKitGTK's MiniBrowser) and
 // drives it with real input (keys, clicks, drags at points where the program's own camera
 // puts the model's points), reading the console element and the canvas. Then it compares
 // the web layer's hit records with Mesa's over a grid of picks.
-// Usage: node browser_test.mjs [--engine chromium|firefox|webkit] BUILD_WEB_DIR
-//          NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
+// Usage: node browser_test.mjs [--engine chromium|firefox|webkit] [--page PAGE_DIR]
+//          BUILD_WEB_DIR NATIVE_PICK_DUMP_FILE CAMERA_POINTS_TOOL
+// PAGE_DIR is the page as a host serves it (the unpacked release); the check's own pages
+// (the pick dump, the ceiling) come from BUILD_WEB_DIR, which is also the page without one.
 import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import {decodePng, launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
-const engineArg = process.argv.indexOf('--engine');
-const engineName = engineArg > 0 ? process.argv[engineArg + 1] : 'chromium';
-const [buildDir, nativeDumpFile, cameraTool] =
-  process.argv.slice(2).filter((arg, i, all) => arg !== '--engine' && all[i - 1] !== '--engine');
-const WIDTH = 680, HEIGHT = 480;
-// The virtual X server of the native camera tool, and of the browser's window where the
-// engine needs one. The check starts it; it ends with the check.
+const options = {'--engine': 'chromium', '--page': null};
+const positional = [];
+for (let i = 2; i < process.argv.length; i++) {
+  if (process.argv[i] in options) options[process.argv[i]] = process.argv[++i];
+  else positional.push(process.argv[i]);
+}
+const engineName = options['--engine'];
+const [buildDir, nativeDumpFile, cameraTool] = positional;
+const pageDir = options['--page'] || buildDir;
+// The virtual X server of the browser's window where the engine needs one. The check starts
+// it; it ends with the check.
 const display = await startVirtualDisplay();
 
 // ---------------------------------------------------------------------------------------
-// The model's numbers, as the program's scene state and camera give them
+// The model's numbers, as the program's own headers declare them (camera_points facts)
 // ---------------------------------------------------------------------------------------
 
-const TABLE = {length: 100, width: 70, legHeight: 20};
-const ROD_AXIS_Y = TABLE.legHeight + 10;
-const rodX = (index) => 11 * index + 12;
-const BALL_START = [20, 23, 20];
-const START_VIEW = {tiltX: 16, rotY: 0, rotZ: 0, distance: 400, panX: 0, panY: 0};
+const FACTS = JSON.parse(execFileSync(cameraTool, ['facts']));
+const {width: WIDTH, height: HEIGHT} = FACTS.window;
+const TABLE = FACTS.table;
+const ROD_AXIS_Y = FACTS.rodAxisY;
+const rodX = (index) => FACTS.rodX[index];
+const BALL_START = FACTS.ballStart;
+const START_VIEW = FACTS.startView;
+const MENU = FACTS.menu; // each entry's label by its name (toggle-ball, ...)
 
-// The canvas pixel (drawing-buffer pixels, origin top left) where the program's own camera
-// puts a model point in a window of the given size: web/test/camera_points.cpp calls the
-// program's reshape with the view and the size and projects through the matrices it loads.
-// Both coordinates are rounded down, to the pixel the point falls in, as in the native tests.
+// The canvas pixel (drawing-buffer pixels, origin top left) where the program's camera puts
+// a model point in a window of the given size: web/test/camera_points.cpp projects it with
+// the harness's camera model, which the native tests hold to the program's matrices. Both
+// coordinates are rounded down, to the pixel the point falls in, as in the native tests.
 const projected = new Map();
 function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}) {
   const args = [size.width, size.height, view.tiltX, view.rotY, view.rotZ, view.distance,
                 view.panX, view.panY, ...point].map(String);
   const key = args.join(' ');
   if (!projected.has(key)) {
-    const output = execFileSync(cameraTool, args, {env: {...process.env, DISPLAY: display}});
-    projected.set(key, JSON.parse(output)[0]);
+    projected.set(key, JSON.parse(execFileSync(cameraTool, args))[0]);
   }
   return projected.get(key);
 }
@@ -84,7 +93,7 @@ function expect(condition, message) {
 // The page
 // ---------------------------------------------------------------------------------------
 
-const server = await serve(buildDir);
+const server = await serve(pageDir, buildDir);
 const origin = `http://127.0.0.1:${server.address().port}`;
 let engine;
 try {
@@ -268,8 +277,10 @@ const pitchCentre = project([TABLE.length / 2, TABLE.legHeight + 1, TABLE.width 
 const floorAt = (size) => project([TABLE.length / 2, 0, -250], START_VIEW, size); // beyond the far wall
 const floorPoint = floorAt();
 const rodPoint = (index, size) => project([rodX(index), ROD_AXIS_Y, 50], START_VIEW, size);
-const CAMERA_KEYS = [['ArrowLeft', 'ArrowRight'], ['ArrowUp', 'ArrowDown'], ['z', 'Z'], ['+', '-']];
-const BANNER = '\n PROYECTO CAD\n ORLEMAZ\n Escape: Salir\n\n\n';
+// Each camera key with its opposite, once a pair.
+const CAMERA_KEYS = FACTS.cameraKeys.filter(([key, opposite], i, all) =>
+  i < all.findIndex(([other]) => other === opposite));
+const BANNER = FACTS.helpBanner;
 
 const p = await openPage();
 current = p;
@@ -297,7 +308,8 @@ await check('loads without errors and draws the first picture', async () => {
   expect(Math.abs(r - g) < 30 && Math.abs(g - b) < 30, `the pitch is grey, not ${[r, g, b]}`);
   expect((await p.pixel([WIDTH / 2, 5])).every((c) => c < 10), 'the background above is black');
   expect(p.errors.length === 0, `errors: ${p.errors.join('; ')}`);
-  expect(await p.page.$eval('#canvas', (c) => c.width === 680 && c.height === 480), '680 x 480');
+  expect(await p.page.$eval('#canvas', (c, w, h) => c.width === w && c.height === h, WIDTH, HEIGHT),
+    `${WIDTH} x ${HEIGHT}`);
 });
 
 await check('h prints the banner, line breaks first, at once', async () => {
@@ -363,7 +375,7 @@ await check('the ball, put on from the menu by dragging, is picked as the last r
   const above = {...START_VIEW, tiltX: START_VIEW.tiltX + 5 * TILT_STEPS};
   try {
     await p.page.evaluate(() => { window.heldFrames = []; });
-    await chooseByDrag(p, floorPoint, 'PONER/QUITAR BOLA');
+    await chooseByDrag(p, floorPoint, MENU['toggle-ball']);
     // Frames are held, so the ball still stands where it starts.
     await p.expectOutput(() => click(p, project(BALL_START, above)), ' Id: 9 \n', 'the ball pick');
   } finally {
@@ -466,17 +478,17 @@ await check('frames a second and the time of a pick', async () => {
     await p.expectOutput(() => click(p, floorPoint), ' Id: -1 \n', 'a floor pick');
   }
   figures.pickMs = median(await p.page.evaluate(() => window.pickTimes));
-  figures.pageBytes = ['index.html', 'orlemaz.js', 'orlemaz.wasm']
-    .reduce((sum, file) => sum + fs.statSync(path.join(buildDir, file)).size, 0);
+  figures.pageBytes = pageFiles().concat('sw.js')
+    .reduce((sum, file) => sum + fs.statSync(path.join(pageDir, file)).size, 0);
   expect(figures.fps > 5, `${figures.fps} frames a second`);
   expect(engineName === 'firefox' || (figures.uncapped > 0 && figures.ceiling > 0), `${figures.uncapped} and ${figures.ceiling} uncapped`);
-  expect(figures.pageBytes < 250 * 1024, `the page is ${figures.pageBytes} bytes`);
+  expect(figures.pageBytes <= 150000, `the page is ${figures.pageBytes} bytes`);
 });
 
 await check('the menu by two clicks: MOVER MODELO pans by the pointer\'s current motion', async () => {
   const start = p.at(floorPoint);
   await p.page.mouse.move(...start);
-  await chooseByClicks(p, floorPoint, 'MOVER MODELO');
+  await chooseByClicks(p, floorPoint, MENU['move-model']);
   expect(!(await menuOpen(p)), 'the menu closed');
   // Back where the last plain motion was: no jump. Then 110 pixels right, 11 units of pan,
   // exactly one rod spacing.
@@ -484,7 +496,7 @@ await check('the menu by two clicks: MOVER MODELO pans by the pointer\'s current
   await p.page.mouse.move(start[0] + 110, start[1]);
   await p.page.mouse.down({button: 'right'});
   await waitFor(() => menuOpen(p), 'the menu to open');
-  const [ex, ey] = await menuEntry(p, 'MOVER BARRAS');
+  const [ex, ey] = await menuEntry(p, MENU['move-rods']);
   await p.page.mouse.move(ex, ey, {steps: 3});
   await p.page.mouse.up({button: 'right'});
   // Rod 3's place now holds rod 2.
@@ -510,7 +522,7 @@ await check('Escape ends the program: no more frames or input, the page says so'
 await check('"Salir" ends the program', async () => {
   const q = await openPage();
   await running(q);
-  await chooseByClicks(q, floorPoint, 'Salir');
+  await chooseByClicks(q, floorPoint, MENU.quit);
   await waitFor(async () => (await q.status()).includes('ended'), 'the page to say it ended');
   expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
   await q.page.close();
@@ -567,7 +579,7 @@ await check('a desktop window resized from 1600 x 1000 to 900 x 700, then full s
 await check('motion is plain while no button the page saw pressed is held, whatever events report', async () => {
   // A move with the right button reported held, as WebKitGTK reports every move after a menu
   // chosen by press-drag-release; sent through Chromium's protocol, which sets the buttons.
-  await chooseByDrag(desk, floorAt(desk.size), 'MOVER MODELO');
+  await chooseByDrag(desk, floorAt(desk.size), MENU['move-model']);
   const [x, y] = desk.at(floorAt(desk.size));
   const cdp = desk.cdp;
   await desk.expectOutput(() => cdp.send('Input.dispatchMouseEvent', {type: 'mouseMoved', x: x + 40, y, buttons: 2}),
@@ -623,7 +635,7 @@ await check('a phone: a long press opens the menu, a tap elsewhere closes it, a 
   await new Promise((resolve) => setTimeout(resolve, 200));
   expect((await phone.consoleText()) === text, 'neither the long press nor the closing tap picks');
   await longPress(phone, floorAt(phone.size));
-  const [x, y] = await menuEntry(phone, 'PONER/QUITAR BOLA');
+  const [x, y] = await menuEntry(phone, MENU['toggle-ball']);
   await phone.expectOutput(() => tapAtPage(phone, x, y), 'Choque!\n', 'the ball on, then Choque!');
   expect(!(await menuOpen(phone)), 'the menu closed');
 }, CDP);
@@ -634,6 +646,134 @@ await check('a phone: the Escape key ends the program', async () => {
   expect(phone.errors.length === 0, `errors: ${phone.errors.join('; ')}`);
   await phone.page.close();
 }, CDP);
+
+// ---------------------------------------------------------------------------------------
+// The page's life in a browser: a lost context, no network, a new release
+// ---------------------------------------------------------------------------------------
+
+// The files the page's service worker keeps, as its release named them; without a release
+// (the build folder served as it is), the page's own three.
+function pageFiles() {
+  const worker = path.join(pageDir, 'sw.js');
+  if (!fs.existsSync(worker)) return ['index.html', 'orlemaz.js', 'orlemaz.wasm'];
+  const [, list] = fs.readFileSync(worker, 'utf8').match(/^const FILES = \[(.*)\];/m);
+  return [...list.matchAll(/'([^']+)'/g)].map((m) => m[1]).filter((file) => file !== './');
+}
+
+// The share of two pictures' pixels that differ by more than levels in a channel.
+function differingShare(a, b, levels) {
+  const one = decodePng(a), other = decodePng(b);
+  if (one.width !== other.width || one.height !== other.height) return 1;
+  let differing = 0;
+  for (let y = 0; y < one.height; y++) {
+    for (let x = 0; x < one.width; x++) {
+      const [p, q] = [one.rgba(x, y), other.rgba(x, y)];
+      if ([0, 1, 2].some((c) => Math.abs(p[c] - q[c]) > levels)) differing++;
+    }
+  }
+  return differing / (one.width * one.height);
+}
+
+const life = await openPage();
+current = life;
+await running(life);
+const canLoseContext = await life.page.evaluate(() => !!Module.ctx.getExtension('WEBGL_lose_context'));
+if (!canLoseContext) console.log(`skip - a lost context: ${engineName} offers no WEBGL_lose_context`);
+
+if (canLoseContext) await check('a lost WebGL context comes back with the same picture; picks go on throughout', async () => {
+  await waitFor(async () => (await life.pixel(pitchCentre)).some((c) => c > 40), 'the table');
+  const before = await life.shot();
+  // The extension object outlives the context; asked for while it is lost, it is null.
+  await life.page.evaluate(() => {
+    window.contextEvents = [];
+    for (const type of ['webglcontextlost', 'webglcontextrestored']) {
+      Module.canvas.addEventListener(type, () => window.contextEvents.push(type));
+    }
+    window.loseContext = Module.ctx.getExtension('WEBGL_lose_context');
+    window.loseContext.loseContext();
+  });
+  const happened = (type) => life.page.evaluate((type) => window.contextEvents.includes(type), type);
+  await waitFor(() => happened('webglcontextlost'), 'the context to be lost');
+  figures.lostShare = differingShare(before, await life.shot(), 12);
+  // Bound and released where it was clicked, the rod does not move: the picture stays.
+  const pick = async (index, when) => {
+    for (const what of ['binds', 'releases']) {
+      await life.expectOutput(() => click(life, rodPoint(index)), ` Id: ${index + 2} \n`, `rod ${index} ${what}, ${when}`);
+    }
+  };
+  await pick(3, 'the context lost');
+  await life.page.evaluate(() => window.loseContext.restoreContext());
+  await waitFor(() => happened('webglcontextrestored'), 'the context to come back');
+  let share = 1;
+  await waitFor(async () => (share = differingShare(before, await life.shot(), 12)) <= 0.01,
+                'the picture from before the loss').catch((error) => {
+    throw new Error(`${error.message}: ${(100 * share).toFixed(2)} % of pixels differ by more than 12 levels`);
+  });
+  figures.restoredShare = share;
+  // WebKit shows the last picture while the context is lost: the restored context must
+  // draw what comes next.
+  await expectRoundTrip(life, () => life.page.keyboard.press('ArrowLeft'), () => life.page.keyboard.press('ArrowRight'));
+  await pick(6, 'the context back');
+  expect(life.errors.length === 0, `errors: ${life.errors.join('; ')}`);
+});
+
+const workerActive = (q) => q.page.evaluate(async () => {
+  const registration = navigator.serviceWorker && await navigator.serviceWorker.getRegistration();
+  return !!(registration && registration.active && registration.active.state === 'activated');
+});
+
+await check('Chromium finds the page installable', async () => {
+  let errors = null;
+  await waitFor(async () => {
+    ({installabilityErrors: errors} = await life.cdp.send('Page.getInstallabilityErrors'));
+    return errors.length === 0;
+  }, 'no installability errors').catch((error) => {
+    throw new Error(`${error.message}: ${JSON.stringify(errors)}`);
+  });
+}, CDP);
+
+await check('after one visit the page loads and plays with no network', async () => {
+  await waitFor(() => workerActive(life), 'the service worker');
+  server.offline = true;
+  try {
+    const q = await openPage();
+    await running(q);
+    await waitFor(async () => (await q.pixel(pitchCentre)).some((c) => c > 40), 'the table');
+    await q.expectOutput(() => q.page.keyboard.press('h'), BANNER, 'the banner');
+    await q.expectOutput(() => click(q, rodPoint(3)), ' Id: 5 \n', 'rod 3');
+    expect(q.errors.length === 0, `errors: ${q.errors.join('; ')}`);
+    await q.page.close();
+  } finally {
+    server.offline = false;
+  }
+});
+
+await check('a new release reaches a returning visitor within two loads, and the old one goes', async () => {
+  // The next release: the same page marked as another, its worker's cache named anew.
+  const next = fs.mkdtempSync(path.join(os.tmpdir(), 'orlemaz-next-'));
+  fs.cpSync(pageDir, next, {recursive: true});
+  const worker = path.join(next, 'sw.js'), index = path.join(next, 'index.html');
+  const [, cache] = fs.readFileSync(worker, 'utf8').match(/^const CACHE = '([^']+)'/m);
+  fs.writeFileSync(worker, fs.readFileSync(worker, 'utf8').replace(`'${cache}'`, `'${cache}-next'`));
+  fs.writeFileSync(index, fs.readFileSync(index, 'utf8').replace('<title>', '<meta name="release" content="next"><title>'));
+  const release = () => life.page.evaluate(() => document.querySelector('meta[name=release]')?.content ?? 'first');
+  const cacheNames = () => life.page.evaluate(() => caches.keys());
+  await waitFor(() => workerActive(life), 'the service worker');
+  expect((await cacheNames()).join() === cache, `the caches are ${await cacheNames()}, not ${cache}`);
+  server.dirs = [next, buildDir];
+  try {
+    await life.page.goto(`${origin}/index.html`);
+    // The first load finds the new worker, which takes over and clears the old cache.
+    await waitFor(async () => (await cacheNames()).join() === `${cache}-next`, 'the new release\'s cache alone');
+    await life.page.goto(`${origin}/index.html`);
+    expect((await release()) === 'next', `the second load shows the ${await release()} release`);
+    await waitFor(async () => (await life.status()).includes('is running'), 'the new release to start');
+  } finally {
+    server.dirs = [pageDir, buildDir];
+    fs.rmSync(next, {recursive: true, force: true});
+  }
+});
+await life.page.close();
 
 // ---------------------------------------------------------------------------------------
 // Selection parity with Mesa
@@ -732,6 +872,10 @@ async function finish() {
       `ceiling ${fixed(figures.ceiling, 1)} (${figures.triangles ?? "-"} lit triangles from static buffers), ` +
       `ratio ${fixed(figures.uncapped / figures.ceiling, 2)} (medians of 5 turns)`);
     console.log(`${name}: pick: ${fixed(figures.pickMs, 2)} ms (median of 10); page: ${fixed(figures.pageBytes / 1024, 0)} KiB`);
+  }
+  if (figures.restoredShare !== undefined) {
+    console.log(`${name}: a lost context: ${fixed(100 * figures.lostShare, 2)} % of pixels differ while lost, ` +
+      `${fixed(100 * figures.restoredShare, 2)} % once it is back (more than 12 levels)`);
   }
   if (figures.picture) console.log(`${name}: first picture: ${fixed(figures.picture, 2)} % of pixels within 4 levels of Mesa's`);
   if (figures.parity) {

@@ -33,23 +33,33 @@ export async function waitFor(condition, what, deadline = 20000) {
   }
 }
 
-// Serves the files of dir on 127.0.0.1, on a free port; gives the listening server.
 const TYPES = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
                '.json': 'application/json', '.webmanifest': 'application/manifest+json',
                '.png': 'image/png', '.svg': 'image/svg+xml', '.css': 'text/css'};
-export function serve(dir) {
+// Serves on 127.0.0.1, on a free port, the first of dirs (server.dirs) that has the file
+// asked for, '/' being index.html; gives the listening server. While server.offline is set
+// every request fails as on a machine without a network.
+export function serve(...dirs) {
   const server = http.createServer((request, response) => {
-    const file = path.join(dir, path.normalize(decodeURIComponent(request.url.split('?')[0])));
-    fs.readFile(file, (error, data) => {
+    const dirs = server.dirs;
+    if (server.offline) {
+      request.socket.destroy();
+      return;
+    }
+    let name = path.normalize(decodeURIComponent(request.url.split('?')[0]));
+    if (name.endsWith('/')) name += 'index.html';
+    const found = dirs.map((dir) => path.join(dir, name)).find((file) => fs.existsSync(file));
+    fs.readFile(found || '', (error, data) => {
       if (error) {
         response.writeHead(404);
         response.end();
         return;
       }
-      response.writeHead(200, {'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream'});
+      response.writeHead(200, {'Content-Type': TYPES[path.extname(found)] || 'application/octet-stream'});
       response.end(data);
     });
   });
+  server.dirs = dirs;
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
