@@ -178,13 +178,19 @@ async function menuEvent(p) {
   return `menu ${way}`;
 }
 
-// The WebGL context is lost now and given back some events later.
+// The WebGL context is lost now and given back some events later, once the page has heard
+// of the loss (a restoration asked for before is refused).
 async function contextEvent(p) {
   p.lost = !p.lost;
+  if (!p.lost) await waitFor(() => p.page.evaluate(() => window.stormContextLost), 'the page to hear of the loss');
   await p.page.evaluate((lose) => {
-    const context = window.Module.ctx || document.getElementById('canvas').getContext('webgl');
+    const context = window.Module.ctx;
     // A lost context gives no extensions: keep the one that brings it back.
-    window.stormContext = window.stormContext || context.getExtension('WEBGL_lose_context');
+    if (!window.stormContext) {
+      window.stormContext = context.getExtension('WEBGL_lose_context');
+      context.canvas.addEventListener('webglcontextlost', () => { window.stormContextLost = true; });
+    }
+    window.stormContextLost = false;
     if (lose) window.stormContext.loseContext();
     else window.stormContext.restoreContext();
   }, p.lost);
@@ -250,6 +256,13 @@ const FAULTS = [
     await waitFor(() => p.page.evaluate(() => window.heldFrames.length > 0), 'a frame to hold');
     await p.canvas.focus();
     await p.page.keyboard.press('Escape');
+  }, 'has ended (exit status 0)', []],
+  ['the context lost and restored after the end', async (p) => {
+    await p.canvas.focus();
+    await p.page.keyboard.press('Escape');
+    await waitFor(async () => (await p.status()).includes('ended'), 'the end');
+    await contextEvent(p);
+    await contextEvent(p);
   }, 'has ended (exit status 0)', []],
 ];
 
