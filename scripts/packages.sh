@@ -48,3 +48,6 @@ WEB_BUILD_PACKAGES=(emscripten nodejs terser librsvg2-bin pngquant zip "${CMAKE_
 # drivers, is installed apart: a node from elsewhere brings its own.)
 WEB_CHECK_PACKAGES=(chromium firefox-esr webkit2gtk-driver "${X_SERVER_PACKAGES[@]}"
     "${BUILD_PACKAGES[@]}" unzip)
+# What the storm in the browser needs besides the browser build: headless Chromium, which
+# draws WebGL without an X server. (npm as for the check.)
+WEB_STORM_PACKAGES=(chromium)

@@ -151,7 +151,8 @@ mergeInto(LibraryManager.library, {
       var canvas = Module['canvas'];
       canvas.addEventListener('contextmenu', function(event) { event.preventDefault(); });
       canvas.addEventListener('mousedown', function(event) {
-        canvas.focus();
+        // The page must not scroll under a press: its release would land elsewhere.
+        canvas.focus({preventScroll: true});
         if (WebGlut.ended || WebGlut.open) return;
         var point = WebGlut.mouseAt = WebGlut.canvasPoint(event);
         WebGlut.x = point.x;
@@ -314,7 +315,8 @@ mergeInto(LibraryManager.library, {
     // While the menu is open: highlights the entry under the pointer; a release on an
     // entry chooses it, and a release elsewhere closes the menu, except the release of
     // the press that opened it where it was pressed (a click or a long press), which
-    // leaves it open for a second click or tap.
+    // leaves it open for a second click or tap, even over an entry: a window too small to
+    // place the menu clear of the pointer puts one there.
     trackMenu: function(event, release) {
       var open = WebGlut.open;
       if (!open) return;
@@ -332,12 +334,9 @@ mergeInto(LibraryManager.library, {
       event.stopPropagation();
       var press = open.press;
       open.press = null;
-      if (entry) {
-        WebGlut.closeMenu(entry.glutValue);
-      } else if (!(press && Math.abs(event.clientX - press.x) <= press.slop &&
-                   Math.abs(event.clientY - press.y) <= press.slop)) {
-        WebGlut.closeMenu(null);
-      }
+      if (press && Math.abs(event.clientX - press.x) <= press.slop &&
+          Math.abs(event.clientY - press.y) <= press.slop) return;
+      WebGlut.closeMenu(entry ? entry.glutValue : null);
     },
 
     // Removes the menu and hands the chosen value, if any, to the menu's callback.
@@ -352,20 +351,29 @@ mergeInto(LibraryManager.library, {
       }
     },
 
-    // The program has exited: no more frames or input, the menu goes, the page is told.
-    end: function(status) {
+    // The program has stopped: no more frames or input, the menu goes, the page is told.
+    // `cause` is what stopped it: exit() (an ExitStatus), or an error thrown out of one of
+    // its callbacks, which the page hears of as a fault (onAbort), not as an end.
+    end: function(status, cause) {
       if (WebGlut.ended) return;
       WebGlut.ended = true;
+      var told = ABORT; // abort() tells the page itself before its error gets here
       ABORT = true; // the frame loop and every later callback stop here
       if (WebGlut.open) {
         WebGlut.open.element.remove();
         WebGlut.open = null;
       }
-      if (Module['onProgramEnd']) Module['onProgramEnd'](status);
+      if (told) return;
+      if (cause === undefined || cause instanceof ExitStatus) {
+        if (Module['onProgramEnd']) Module['onProgramEnd'](status);
+      } else if (Module['onAbort']) {
+        Module['onAbort'](String(cause));
+      }
     },
   },
-  // exit() reaches quit_ whether or not the runtime shuts down; the program ends there.
-  $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status); webGlutQuit(status, toThrow); };',
+  // exit() and an error out of a callback both reach quit_, whether or not the runtime shuts
+  // down; the program ends there, and the error goes on to the browser's console.
+  $WebGlut__postset: 'var webGlutQuit = quit_; quit_ = function(status, toThrow) { WebGlut.end(status, toThrow); webGlutQuit(status, toThrow); };',
 
   // The toolchain's glutInit turns every touch into mouse events of its own; input comes
   // from WebGlut's listeners alone.

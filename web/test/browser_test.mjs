@@ -8,11 +8,10 @@
 // PAGE_DIR is the page as a host serves it (the unpacked release); the check's own pages
 // (the pick dump, the ceiling) come from BUILD_WEB_DIR, which is also the page without one.
 import {execFileSync} from 'node:child_process';
-import http from 'node:http';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import {decodePng, launchEngine, startVirtualDisplay} from './engines.mjs';
+import {decodePng, launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
 const options = {'--engine': 'chromium', '--page': null};
 const positional = [];
@@ -23,7 +22,6 @@ for (let i = 2; i < process.argv.length; i++) {
 const engineName = options['--engine'];
 const [buildDir, nativeDumpFile, cameraTool] = positional;
 const pageDir = options['--page'] || buildDir;
-const DEADLINE_MS = 20000;
 // The virtual X server of the browser's window where the engine needs one. The check starts
 // it; it ends with the check.
 const display = await startVirtualDisplay();
@@ -89,46 +87,6 @@ async function check(name, body, needs = null) {
 }
 function expect(condition, message) {
   if (!condition) throw new Error(message);
-}
-
-// Polls an async condition until it holds or the deadline passes.
-async function waitFor(condition, what, deadline = DEADLINE_MS) {
-  const end = Date.now() + deadline;
-  for (;;) {
-    const value = await condition();
-    if (value) return value;
-    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
-}
-
-const TYPES = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
-               '.webmanifest': 'application/manifest+json', '.png': 'image/png',
-               '.svg': 'image/svg+xml'};
-// Serves the first of dirs (server.dirs) that has the file asked for, '/' being index.html.
-// While server.offline is set every request fails as on a machine without a network.
-function serve(...dirs) {
-  const server = http.createServer((request, response) => {
-    const dirs = server.dirs;
-    if (server.offline) {
-      request.socket.destroy();
-      return;
-    }
-    let name = path.normalize(decodeURIComponent(request.url.split('?')[0]));
-    if (name.endsWith('/')) name += 'index.html';
-    const found = dirs.map((dir) => path.join(dir, name)).find((file) => fs.existsSync(file));
-    fs.readFile(found || '', (error, data) => {
-      if (error) {
-        response.writeHead(404);
-        response.end();
-        return;
-      }
-      response.writeHead(200, {'Content-Type': TYPES[path.extname(found)] || 'application/octet-stream'});
-      response.end(data);
-    });
-  });
-  server.dirs = dirs;
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -6,9 +6,11 @@
 //   webkit    WebKitGTK's MiniBrowser through WebKitWebDriver and selenium-webdriver, in a
 //             window.
 // Headless Firefox and WebKit draw no WebGL, so their windows go on a virtual X server that
-// startVirtualDisplay starts and that ends with this process.
+// startVirtualDisplay starts and that ends with this process. Also what every run in a
+// browser shares: the static server of the page's folder and the wait for a condition.
 import {spawn} from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -19,6 +21,47 @@ import {Builder, Button, By, Capabilities, Key, Origin} from 'selenium-webdriver
 export const ENGINES = ['chromium', 'firefox', 'webkit'];
 const SCREEN = '1920x1200x24'; // room for the largest window the checks ask for
 const DEADLINE_MS = 60000; // for a browser or its driver to start on a loaded machine
+
+// Polls an async condition until it holds or the deadline passes; gives its value.
+export async function waitFor(condition, what, deadline = 20000) {
+  const end = Date.now() + deadline;
+  for (;;) {
+    const value = await condition();
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+const TYPES = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
+               '.json': 'application/json', '.webmanifest': 'application/manifest+json',
+               '.png': 'image/png', '.svg': 'image/svg+xml', '.css': 'text/css'};
+// Serves on 127.0.0.1, on a free port, the first of dirs (server.dirs) that has the file
+// asked for, '/' being index.html; gives the listening server. While server.offline is set
+// every request fails as on a machine without a network.
+export function serve(...dirs) {
+  const server = http.createServer((request, response) => {
+    const dirs = server.dirs;
+    if (server.offline) {
+      request.socket.destroy();
+      return;
+    }
+    let name = path.normalize(decodeURIComponent(request.url.split('?')[0]));
+    if (name.endsWith('/')) name += 'index.html';
+    const found = dirs.map((dir) => path.join(dir, name)).find((file) => fs.existsSync(file));
+    fs.readFile(found || '', (error, data) => {
+      if (error) {
+        response.writeHead(404);
+        response.end();
+        return;
+      }
+      response.writeHead(200, {'Content-Type': TYPES[path.extname(found)] || 'application/octet-stream'});
+      response.end(data);
+    });
+  });
+  server.dirs = dirs;
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
 
 // Starts Xvfb on a display it picks itself (-displayfd) and gives that display, ':N'. The
 // server does not reset when its last client leaves: the camera tool connects once a point.

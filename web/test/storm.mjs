@@ -1,0 +1,406 @@
+// The storm in the browser: serves a build of the page (the sanitized one in CI), opens it in
+// headless Chromium and throws seeded random input at it for a while: left clicks, drags and
+// plain moves on the canvas, the camera keys and h, the menu opened with the right button
+// and its entries chosen by drag or by click (never the one that ends the program), or
+// closed, resizes of the window and of its pixel ratio, and the WebGL context lost and
+// restored. Any page error, console error or sanitizer report fails it; at the end the
+// program must still run: frames come, keys answer, h prints what it printed at the start.
+// Usage: node storm.mjs BUILD_WEB_DIR [--seconds S] [--seed N]
+//   (ORLEMAZ_STORM_SECONDS and ORLEMAZ_STORM_SEED give the same; the seed is printed, to
+//   replay a run.)
+import {launchEngine, serve, waitFor} from './engines.mjs';
+
+const option = (name, fallback) => {
+  const i = process.argv.indexOf(name);
+  return i > 0 ? process.argv[i + 1] : fallback;
+};
+const buildDir = process.argv[2];
+const seconds = Number(option('--seconds', process.env.ORLEMAZ_STORM_SECONDS || 60));
+const seed = Number(option('--seed', process.env.ORLEMAZ_STORM_SEED || Math.floor(Math.random() * 2 ** 32)));
+const CAMERA_KEYS = ['ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'z', 'Z', '+', '-'];
+const ENDS_PROGRAM = 'Salir'; // the menu entry that ends the program, which the storm leaves alone
+const SANITIZER_REPORT = /AddressSanitizer|UndefinedBehaviorSanitizer|LeakSanitizer|runtime error:/;
+const WINDOW = {width: 1280, height: 800};
+
+// Numbers in [0, 1) from a 32-bit seed (mulberry32): the same seed, the same storm.
+function random32(state) {
+  return () => {
+    state = (state + 0x6d2b79f5) | 0;
+    let t = Math.imul(state ^ (state >>> 15), 1 | state);
+    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
+    return ((t ^ (t >>> 14)) >>> 0) / 2 ** 32;
+  };
+}
+const random = random32(seed);
+const between = (low, high) => low + random() * (high - low);
+const oneOf = (list) => list[Math.floor(random() * list.length)];
+
+// Counts the frames the program asks for, and holds them back while window.heldFrames is an
+// array: the toolchain asks for each frame through the window's requestAnimationFrame,
+// looked up at every call.
+function countFrames() {
+  const request = window.requestAnimationFrame.bind(window);
+  window.framesAsked = 0;
+  window.heldFrames = null;
+  window.requestAnimationFrame = (frame) => {
+    window.framesAsked++;
+    return window.heldFrames ? window.heldFrames.push(frame) : request(frame);
+  };
+  // Runs the held frames at once, and holds no more.
+  window.releaseFrames = () => {
+    const waiting = window.heldFrames || [];
+    window.heldFrames = null;
+    waiting.forEach((frame) => frame(performance.now()));
+  };
+}
+
+// Opens the page in a fresh tab: records what it reports as errors and warnings, counts its
+// frames, and waits for the program to run.
+async function openPage(engine, origin) {
+  const page = await engine.newPage();
+  await page.setViewport(WINDOW);
+  const p = {page, errors: [], warnings: [], viewport: WINDOW};
+  page.on('pageerror', (error) => p.errors.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    const text = message.text();
+    if (message.type() === 'error' || SANITIZER_REPORT.test(text)) p.errors.push(text);
+    else if (['warn', 'warning'].includes(message.type())) p.warnings.push(text);
+  });
+  await page.goto(`${origin}/index.html`);
+  await page.evaluate(countFrames);
+  p.status = () => page.$eval('#status', (e) => e.textContent);
+  p.consoleText = () => page.$eval('#console', (e) => e.textContent);
+  p.frames = () => page.evaluate(() => window.framesAsked);
+  p.menuOpen = () => page.$('.glut-menu').then((menu) => menu !== null);
+  await waitFor(async () => (await p.status()).includes('is running'), 'the program to start', 60000);
+  p.canvas = await page.$('#canvas');
+  await measure(p);
+  return p;
+}
+
+// Finds the part of the canvas inside the window (p.box), scrolling the page to it when a
+// small window leaves none.
+async function measure(p) {
+  const visible = async () => {
+    const {x, y, width, height} = await p.canvas.boundingBox();
+    const left = Math.max(x, 0), top = Math.max(y, 0);
+    const right = Math.min(x + width, p.viewport.width), bottom = Math.min(y + height, p.viewport.height);
+    return right - left >= 1 && bottom - top >= 1 ? {x: left, y: top, width: right - left, height: bottom - top} : null;
+  };
+  p.box = await visible();
+  if (!p.box) {
+    await p.canvas.evaluate((canvas) => canvas.scrollIntoView({block: 'nearest', inline: 'nearest'}));
+    p.box = await waitFor(visible, 'the canvas in the window');
+  }
+}
+
+// Presses a key with the canvas focused; gives what the program prints from then on, once
+// it holds `expected` (or anything at all). What one press prints comes in one turn.
+async function output(p, key, expected = '') {
+  const before = (await p.consoleText()).length;
+  await p.canvas.focus();
+  await p.page.keyboard.press(key);
+  const printed = async () => (await p.consoleText()).slice(before);
+  await waitFor(async () => {
+    const text = await printed();
+    return text.length > 0 && text.includes(expected);
+  }, `output for ${key}`).catch(async (error) => {
+    throw new Error(`${error.message}: ${JSON.stringify(await printed())}`);
+  });
+  return printed();
+}
+
+// The program still runs: the page says so, frames come, and h prints what it printed at
+// the start.
+async function expectAlive(p, banner) {
+  const status = await p.status();
+  if (!status.includes('is running')) throw new Error(`the page says "${status}"`);
+  const frames = await p.frames();
+  await p.canvas.focus();
+  await p.page.keyboard.press('ArrowLeft');
+  await p.page.keyboard.press('ArrowRight');
+  await waitFor(async () => (await p.frames()) > frames + 2, 'frames to come');
+  // The ball, if on, may print besides.
+  await output(p, 'h', banner);
+}
+
+// ---------------------------------------------------------------------------------------
+// The events
+// ---------------------------------------------------------------------------------------
+
+// A point on the canvas, now and then in its first or last row or column of pixels: half a
+// pixel in from the edge, where the browser cannot round it off the canvas.
+function onCanvas(p) {
+  const {x, y, width, height} = p.box;
+  const edge = random() < 0.1;
+  return [x + (edge ? oneOf([0.5, width - 0.5]) : between(0.5, width - 0.5)),
+          y + (edge ? oneOf([0.5, height - 0.5]) : between(0.5, height - 0.5))];
+}
+// A point anywhere in the window, for moves and for the end of a drag.
+const inWindow = (p) => [between(0, p.viewport.width), between(0, p.viewport.height)];
+// A point in the window outside a box and clear of a point by more than a click's slop
+// (the smallest window leaves room below or above the menu).
+function outside(p, box, [px, py]) {
+  for (;;) {
+    const [x, y] = inWindow(p);
+    const off = x < box.x || x > box.x + box.width || y < box.y || y > box.y + box.height;
+    if (off && (Math.abs(x - px) > 4 || Math.abs(y - py) > 4)) return [x, y];
+  }
+}
+
+// Opens the menu with the right button and chooses an entry by dragging onto it, by a second
+// click, or closes it by a release away from it; waits for it to close.
+async function menuEvent(p) {
+  const {mouse} = p.page;
+  const [x, y] = onCanvas(p);
+  await mouse.move(x, y);
+  await mouse.down({button: 'right'});
+  await waitFor(() => p.menuOpen(), 'the menu to open');
+  const menu = await (await p.page.$('.glut-menu')).boundingBox();
+  // The entries the window shows whole, but the one that ends the program.
+  const entries = [];
+  for (const entry of await p.page.$$('.glut-menu-entry')) {
+    const b = await entry.boundingBox();
+    if ((await entry.evaluate((e) => e.textContent)) !== ENDS_PROGRAM && b.x >= 0 && b.y >= 0 &&
+        b.x + b.width <= p.viewport.width && b.y + b.height <= p.viewport.height) entries.push(b);
+  }
+  const entry = entries.length ? oneOf(entries) : null;
+  const way = entry ? oneOf(['drag', 'clicks', 'away']) : 'away';
+  const [ex, ey] = entry ? [entry.x + between(2, entry.width - 2), entry.y + between(2, entry.height - 2)] : [];
+  if (way === 'drag') {
+    await mouse.move(ex, ey, {steps: 3});
+    await mouse.up({button: 'right'});
+  } else if (way === 'clicks') {
+    await mouse.up({button: 'right'});
+    await mouse.click(ex, ey);
+  } else {
+    await mouse.move(...outside(p, menu, [x, y]), {steps: 2});
+    await mouse.up({button: 'right'});
+  }
+  await waitFor(async () => !(await p.menuOpen()), `the menu to close (${way}, entry ${JSON.stringify(entry)}, menu ${JSON.stringify(menu)}, pressed at ${[x, y]})`);
+  return `menu ${way}`;
+}
+
+// The WebGL context is lost now and given back some events later, once the page has heard
+// of the loss (a restoration asked for before is refused).
+async function contextEvent(p) {
+  p.lost = !p.lost;
+  if (!p.lost) await waitFor(() => p.page.evaluate(() => window.stormContextLost), 'the page to hear of the loss');
+  await p.page.evaluate((lose) => {
+    const context = window.Module.ctx;
+    // A lost context gives no extensions: keep the one that brings it back.
+    if (!window.stormContext) {
+      window.stormContext = context.getExtension('WEBGL_lose_context');
+      context.canvas.addEventListener('webglcontextlost', () => { window.stormContextLost = true; });
+    }
+    window.stormContextLost = false;
+    if (lose) window.stormContext.loseContext();
+    else window.stormContext.restoreContext();
+  }, p.lost);
+  return p.lost ? 'context lost' : 'context restored';
+}
+
+async function resizeEvent(p) {
+  const small = random() < 0.2;
+  p.viewport = {width: Math.round(small ? between(120, 400) : between(400, 1900)),
+                height: Math.round(small ? between(100, 300) : between(300, 1200)),
+                deviceScaleFactor: oneOf([1, 1, 1.5, 2, 3])};
+  await p.page.setViewport(p.viewport);
+  await measure(p);
+  return `resize ${p.viewport.width} x ${p.viewport.height} at ${p.viewport.deviceScaleFactor}`;
+}
+
+// Each kind of event with its weight.
+const EVENTS = [
+  [30, 'move', async (p) => { await p.page.mouse.move(...inWindow(p), {steps: oneOf([1, 1, 4])}); }],
+  [15, 'click', async (p) => { await p.page.mouse.click(...onCanvas(p)); }],
+  [12, 'drag', async (p) => {
+    const {mouse} = p.page;
+    await mouse.move(...onCanvas(p));
+    await mouse.down();
+    await mouse.move(...(random() < 0.8 ? onCanvas(p) : inWindow(p)), {steps: oneOf([1, 3, 8])});
+    await mouse.up();
+  }],
+  [22, 'key', async (p) => { await p.page.keyboard.press(oneOf([...CAMERA_KEYS, 'h'])); }],
+  [8, 'menu', menuEvent],
+  [6, 'resize', resizeEvent],
+  [2, 'context', contextEvent],
+];
+const TOTAL_WEIGHT = EVENTS.reduce((sum, [weight]) => sum + weight, 0);
+function nextEvent() {
+  let r = random() * TOTAL_WEIGHT;
+  for (const event of EVENTS) {
+    r -= event[0];
+    if (r < 0) return event;
+  }
+  return EVENTS[0];
+}
+
+// ---------------------------------------------------------------------------------------
+// Faults on the way
+// ---------------------------------------------------------------------------------------
+
+// Faults the page meets, each in a fresh page: how it comes, what the status line then
+// says, and the errors the page reports (exactly these).
+const FAULTS = [
+  ['an error thrown out of a callback (the frame\'s first clear)', async (p) => {
+    await p.page.evaluate(() => {
+      const context = window.Module.ctx, clear = context.clear.bind(context);
+      let planted = true;
+      context.clear = (...args) => {
+        if (!planted) return clear(...args);
+        planted = false;
+        throw new Error('planted');
+      };
+    });
+  }, 'stopped with an error: Error: planted', ['page error: planted']],
+  ['a frame asked for before the end, run after it', async (p) => {
+    await p.page.evaluate(() => { window.heldFrames = []; });
+    await waitFor(() => p.page.evaluate(() => window.heldFrames.length > 0), 'a frame to hold');
+    await p.canvas.focus();
+    await p.page.keyboard.press('Escape');
+  }, 'has ended (exit status 0)', []],
+  ['the context lost and restored after the end', async (p) => {
+    await p.canvas.focus();
+    await p.page.keyboard.press('Escape');
+    await waitFor(async () => (await p.status()).includes('ended'), 'the end');
+    await contextEvent(p);
+    await contextEvent(p);
+  }, 'has ended (exit status 0)', []],
+];
+
+// Brings the fault about, then: the page says what stopped the program, reports exactly
+// the expected errors, and after it (held frames run, keys, a click, the right button)
+// nothing draws (every frame begins with a clear), prints or opens a menu.
+async function expectFault(engine, origin, [, bringAbout, status, errors]) {
+  const p = await openPage(engine, origin);
+  try {
+    await bringAbout(p);
+    await waitFor(async () => (await p.status()).includes(status), `the page to say "${status}"`);
+    const [text, picture] = [await p.consoleText(), await p.canvas.screenshot()];
+    await p.page.evaluate(() => {
+      const context = window.Module.ctx, clear = context.clear.bind(context);
+      window.clears = 0;
+      context.clear = (...args) => {
+        window.clears++;
+        return clear(...args);
+      };
+      window.releaseFrames();
+    });
+    await p.canvas.focus();
+    for (const key of ['ArrowLeft', 'h']) await p.page.keyboard.press(key);
+    await p.page.mouse.click(...onCanvas(p));
+    await p.page.mouse.click(...onCanvas(p), {button: 'right'});
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    const after = {text: await p.consoleText(), clears: await p.page.evaluate(() => window.clears),
+                   menu: await p.menuOpen()};
+    if (after.text !== text) throw new Error(`printed ${JSON.stringify(after.text.slice(text.length))}`);
+    if (after.clears) throw new Error(`${after.clears} frames drawn`);
+    if (after.menu) throw new Error('a menu opened');
+    if (!(await p.canvas.screenshot()).equals(picture)) throw new Error('the picture changed');
+    if (JSON.stringify(p.errors) !== JSON.stringify(errors)) throw new Error(`errors: ${p.errors.join('; ')}`);
+  } finally {
+    await p.page.close();
+  }
+}
+
+// In a window too small to place the menu clear of the pointer either way, a right click
+// opens it over the pointer, here over an entry: the release where it was pressed chooses
+// nothing and leaves the menu open, as elsewhere.
+async function expectMenuOverPointerStaysOpen(engine, origin) {
+  const p = await openPage(engine, origin);
+  try {
+    p.viewport = {width: 200, height: 150};
+    await p.page.setViewport(p.viewport);
+    await measure(p);
+    const text = await p.consoleText();
+    const [x, y] = [p.box.x + p.box.width / 2, p.box.y + 40];
+    await p.page.mouse.move(x, y);
+    await p.page.mouse.down({button: 'right'});
+    await waitFor(() => p.menuOpen(), 'the menu to open');
+    const under = await p.page.evaluate((x, y) => document.elementFromPoint(x, y).className, x, y);
+    if (!under.includes('glut-menu-entry')) throw new Error(`the menu opened clear of the pointer, on ${under}`);
+    await p.page.mouse.up({button: 'right'});
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    if (!(await p.menuOpen())) throw new Error(`the release chose: the page says "${await p.status()}"`);
+    if ((await p.consoleText()) !== text || p.errors.length) throw new Error('the release did something');
+  } finally {
+    await p.page.close();
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// The run
+// ---------------------------------------------------------------------------------------
+
+// Throws at the page for the run's length; gives the count of each kind of event. Every
+// few seconds and at the end, the page must have reported nothing and still run.
+async function storm(p) {
+  const counts = Object.fromEntries(EVENTS.map(([, name]) => [name, 0]));
+  const recent = []; // the last events, to tell what came before a failure
+  const start = Date.now();
+  let checked = start;
+  try {
+    while (Date.now() - start < seconds * 1000) {
+      await measure(p); // the page may have scrolled
+      const [, name, run] = nextEvent();
+      recent.push((await run(p)) || name);
+      if (recent.length > 12) recent.shift();
+      counts[name]++;
+      if (p.errors.length) throw new Error(p.errors.slice(0, 5).join('\n'));
+      if (Date.now() - checked > 5000) {
+        checked = Date.now();
+        const status = await p.status();
+        if (!status.includes('is running')) throw new Error(`the page says "${status}"`);
+      }
+    }
+  } catch (error) {
+    error.message += `\nafter: ${recent.join('; ')}\nthe page says "${await p.status().catch(() => '')}"`;
+    throw error;
+  }
+  return counts;
+}
+
+const server = await serve(buildDir);
+const origin = `http://127.0.0.1:${server.address().port}`;
+const engine = await launchEngine('chromium', WINDOW);
+let failed = false;
+try {
+  console.log(`storm: seed ${seed}, ${seconds} s, ${await engine.version()}`);
+  const p = await openPage(engine, origin);
+  if (!(await p.page.evaluate(() => typeof window._asan_c_load_4 === 'function'))) {
+    console.log('storm: this build is not sanitized; only page errors will be caught');
+  }
+  const banner = await output(p, 'h');
+  const start = Date.now();
+  const counts = await storm(p);
+  const elapsed = (Date.now() - start) / 1000;
+  // Give the context back and the window its size before judging what is left.
+  if (p.lost) await contextEvent(p);
+  await p.page.setViewport(WINDOW);
+  await expectAlive(p, banner);
+  if (p.errors.length) throw new Error(p.errors.slice(0, 5).join('\n'));
+  const events = Object.values(counts).reduce((sum, n) => sum + n, 0);
+  const kinds = Object.entries(counts).map(([name, n]) => `${n} ${name}`).join(', ');
+  const warnings = [...new Set(p.warnings)];
+  if (warnings.length) console.log(`storm: ${p.warnings.length} warnings, first: ${warnings.slice(0, 3).join(' | ')}`);
+  console.log(`storm: ${events} events in ${elapsed.toFixed(1)} s (${kinds}), no report`);
+  await p.page.close();
+  for (const fault of FAULTS) {
+    await expectFault(engine, origin, fault).catch((error) => {
+      throw new Error(`${fault[0]}: ${error.message}`);
+    });
+    console.log(`storm: fault handled: ${fault[0]}`);
+  }
+  await expectMenuOverPointerStaysOpen(engine, origin).catch((error) => {
+    throw new Error(`a right click with the menu over the pointer: ${error.message}`);
+  });
+  console.log('storm: fault handled: a right click with the menu over the pointer');
+} catch (error) {
+  failed = true;
+  console.log(`storm: FAIL (seed ${seed}): ${error.message}`);
+} finally {
+  await engine.close().catch(() => {});
+  server.close();
+}
+process.exit(failed ? 1 : 0);
