@@ -131,7 +131,7 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   page.on('console', (message) => {
-    if (message.type() === 'error' || message.type() === 'warning') errors.push(message.text());
+    if (['error', 'warn', 'warning'].includes(message.type())) errors.push(message.text());
   });
   await page.goto(`${origin}/index.html`);
   await page.evaluate(frameHold);
