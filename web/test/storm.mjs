@@ -182,10 +182,12 @@ async function menuEvent(p) {
 }
 
 // The WebGL context is lost now and given back some events later, once the page has heard
-// of the loss (a restoration asked for before is refused).
+// of the loss (a restoration asked for before is refused); it is lost again only once it
+// is back (a loss asked for while it is still lost does nothing).
 async function contextEvent(p) {
   p.lost = !p.lost;
   if (!p.lost) await waitFor(() => p.page.evaluate(() => window.stormContextLost), 'the page to hear of the loss');
+  if (p.lost) await waitFor(() => p.page.evaluate(() => !window.Module.ctx.isContextLost()), 'the context to come back');
   await p.page.evaluate((lose) => {
     const context = window.Module.ctx;
     // A lost context gives no extensions: keep the one that brings it back.
