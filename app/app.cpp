@@ -44,7 +44,7 @@ void initScene() {
         rod.pickName = i + ROD_NAME_BASE;
         rod.angle = 0.0f;
         rod.slide = 0.0f;
-        rod.x = static_cast<float>(ROD_SPACING * i + FIRST_ROD_X);
+        rod.x = rodX(i);
     }
 }
 

@@ -186,6 +186,26 @@ constexpr float FOOT_SIZE_Y = 1.0f;     // model units
 constexpr float FOOT_SIZE_Z = 2.0f;     // model units
 constexpr float FOOT_BELOW_BODY = 3.0f; // model units from body centre to foot's top
 
+// Facts derived from the numbers above, worked out here once for the drawing code, the ball
+// and everything that checks them.
+
+// Height of every rod's axis: 10 above the legs' top. Model units.
+inline float rodAxisY() {
+    return static_cast<float>(tableDims.legHeight + ROD_AXIS_ABOVE_LEGS);
+}
+
+// Where rod index stands along the table: 11 index + 12. Model units.
+constexpr float rodX(int index) {
+    return static_cast<float>(ROD_SPACING * index + FIRST_ROD_X);
+}
+
+// z of the first player's centre on a rod of playerCount players at slide 0: the players are
+// centred between the z = 0 wall's inner face and the far edge (32.5, not 35). Model units.
+inline float firstPlayerZ(int playerCount) {
+    return (static_cast<float>(tableDims.tableWidth) - tableDims.wallThickness) / 2.0f -
+           static_cast<float>(playerCount - 1) * tableDims.playerSpacing / 2.0f;
+}
+
 // ---------------------------------------------------------------------------------------
 // Ball
 // ---------------------------------------------------------------------------------------

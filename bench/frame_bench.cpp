@@ -126,10 +126,8 @@ PictureDifference compareCeilingWithFrame() {
 // Finds the window pixel of a point on the picked rod's bar, between two of its players.
 bool findPickPoint() {
     const Rod& r = rods[PICKED_ROD];
-    const double barY = tableDims.legHeight + ROD_AXIS_ABOVE_LEGS;
-    const double z0 = (tableDims.tableWidth - tableDims.wallThickness) / 2.0 -
-                      (r.playerCount - 1) * tableDims.playerSpacing / 2.0;
-    const double gapZ = z0 + 1.5 * tableDims.playerSpacing + r.slide;
+    const double barY = rodAxisY();
+    const double gapZ = firstPlayerZ(r.playerCount) + 1.5 * tableDims.playerSpacing + r.slide;
     GLdouble modelview[16] = {};
     GLdouble projection[16] = {};
     GLint viewport[4] = {};

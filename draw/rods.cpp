@@ -8,10 +8,9 @@
 
 // Bar with its knob and handle, turned about and slid along the rod's axis.
 static void drawBarKnobAndHandle(const Rod& r) {
-    const float axisY = static_cast<float>(tableDims.legHeight + ROD_AXIS_ABOVE_LEGS);
     glPushMatrix();
     {
-        glTranslatef(r.x, axisY, 0.0f);
+        glTranslatef(r.x, rodAxisY(), 0.0f);
         glTranslatef(0.0f, 0.0f, -r.overhang);
         glRotatef(90.0f, 1.0f, 0.0f, 0.0f); // local +y is now the rod's axis, along world +z
         setMaterial(MAT_ROD);
@@ -45,12 +44,10 @@ static void drawBarKnobAndHandle(const Rod& r) {
 // Players of the rod, spaced along it and centred across the table; records playerZ.
 static void drawPlayersOfRod(Rod& r) {
     const TableDims& t = tableDims;
-    // Centred between the z = 0 wall's inner face and the far edge (32.5, not 35).
-    const float z0 = (static_cast<float>(t.tableWidth) - t.wallThickness) / 2.0f -
-                     static_cast<float>(r.playerCount - 1) * t.playerSpacing / 2.0f;
+    const float z0 = firstPlayerZ(r.playerCount);
     glPushMatrix();
     {
-        glTranslatef(r.x, static_cast<float>(t.legHeight + ROD_AXIS_ABOVE_LEGS), z0);
+        glTranslatef(r.x, rodAxisY(), z0);
         glRotatef(r.angle, 0.0f, 0.0f, 1.0f); // positive angles swing the feet towards +x
         glTranslatef(0.0f, 0.0f, r.slide);
         // The turn does not move the players' centres, so playerZ ignores the angle.

@@ -62,7 +62,7 @@ bool showsTable(const WindowImage& picture) {
 bool showsPlayer(const WindowImage& picture, const ViewState& camera, int team, double rodX,
                  double playerZ) {
     const TableDims table;
-    const double headY = table.legHeight + ROD_AXIS_ABOVE_LEGS + HEAD_ABOVE_AXIS;
+    const double headY = rodAxisY() + HEAD_ABOVE_AXIS;
     const double bodyY = headY - NECK_BELOW_HEAD - BODY_BELOW_NECK;
     constexpr double ASIDE = 1.0;        // off the bar's axis (the bar's radius is 0.5)
     constexpr double BELOW_CENTRE = 0.5; // model units

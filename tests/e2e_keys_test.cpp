@@ -12,8 +12,8 @@ using EndToEndKeys = EndToEndTest;
 // The players on the one-player rods at each end (rod 0, team 0 at x = 12; rod 7, team 1
 // at x = 89), centred on z = 32.5, stand where the camera puts them.
 void expectPlayersWhereTheCameraPutsThem(const WindowImage& picture, const ViewState& camera) {
-    EXPECT_TRUE(showsPlayer(picture, camera, 0, 12.0, 32.5)) << "rod 0's player";
-    EXPECT_TRUE(showsPlayer(picture, camera, 1, 89.0, 32.5)) << "rod 7's player";
+    EXPECT_TRUE(showsPlayer(picture, camera, 0, rodX(0), firstPlayerZ(1))) << "rod 0's player";
+    EXPECT_TRUE(showsPlayer(picture, camera, 1, rodX(7), firstPlayerZ(1))) << "rod 7's player";
 }
 
 TEST_F(EndToEndKeys, EveryKeyDoesWhatItSaysAndEscapeQuits) {

@@ -54,8 +54,8 @@ TEST_F(EndToEndMenu, MoveModelPansTheBallGoesOnAndOffAndSalirQuits) {
     panned.panX = 4;
     panned.panY = 5;
     EXPECT_FALSE(app.waitForPicture([&](const WindowImage& p) {
-                        return showsPlayer(p, panned, 0, 12.0, 32.5) &&
-                               !showsPlayer(p, start, 0, 12.0, 32.5);
+                        return showsPlayer(p, panned, 0, rodX(0), firstPlayerZ(1)) &&
+                               !showsPlayer(p, start, 0, rodX(0), firstPlayerZ(1));
                     })
                      .empty())
         << "rod 0's player did not follow the pan";
@@ -140,8 +140,8 @@ TEST_P(EndToEndMenuPlaced, ReleaseRunsTheEntryUnderThePointerAndNothingElse) {
 // outside the menu opens it anew there; a click on an entry and at once a click on a rod
 // runs the entry and picks the rod; a double click 1 ms apart closes the menu and picks.
 TEST_P(EndToEndMenuPlaced, FastInputAroundTheMenuIsReadAsTheMenuStandsWhenHandled) {
-    // Rod 3's bar over the pitch (x = 11 * 3 + 12, on the axis 30 up, z = 20): name 5.
-    const WindowPoint bar = windowPointOf(camera, 45.0, 30.0, 20.0);
+    // Rod 3's bar over the pitch: name 5.
+    const WindowPoint bar = windowPointOf(camera, rodX(3), rodAxisY(), OVER_PITCH_Z);
     const WindowPoint screenBar = app.toScreen(bar.x, bar.y);
     const InputBurst rodClick = InputBurst().moveTo(screenBar.x, screenBar.y).click(1, 2, 1);
     ASSERT_TRUE(app.placePointer(40, 40));

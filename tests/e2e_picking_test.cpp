@@ -7,26 +7,15 @@
 #include <regex>
 
 namespace {
-const double ROD_Y = TableDims{}.legHeight + ROD_AXIS_ABOVE_LEGS; // the rods' axes
-constexpr double OVER_PITCH = 20.0; // a z where every bar lies over the pitch
-
-// Rod i stands at x = 11 i + 12 and answers to the name i + 2.
-double rodX(int index) {
-    return ROD_SPACING * index + FIRST_ROD_X;
-}
-
-std::string idLine(int name) {
-    return " Id: " + std::to_string(name) + " \n";
-}
 
 // The window point where a rod's bar crosses the given window row.
 WindowPoint barPointAtRow(const ViewState& camera, double x, int row) {
     double nearZ = -10.0, farZ = 70.0; // rows grow with z across the table
     for (int i = 0; i < 60; i++) {
         const double mid = (nearZ + farZ) / 2.0;
-        (windowPointOf(camera, x, ROD_Y, mid).y < row ? nearZ : farZ) = mid;
+        (windowPointOf(camera, x, rodAxisY(), mid).y < row ? nearZ : farZ) = mid;
     }
-    return windowPointOf(camera, x, ROD_Y, farZ);
+    return windowPointOf(camera, x, rodAxisY(), farZ);
 }
 
 // The same clicks with the window where it opened, moved and resized: the program reads
@@ -40,7 +29,7 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     // same place (no motion between) names it again and releases it.
     std::string expected;
     for (int i = 0; i < 8; i++) {
-        const WindowPoint bar = windowPointOf(camera, rodX(i), ROD_Y, OVER_PITCH);
+        const WindowPoint bar = windowPointOf(camera, rodX(i), rodAxisY(), OVER_PITCH_Z);
         ASSERT_TRUE(app.movePointer(bar.x, bar.y));
         ASSERT_TRUE(app.click(1));
         ASSERT_TRUE(app.click(1));
@@ -54,7 +43,7 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     // Rod 0 bound, one motion 10 pixels down (and a little left, to stay on the bar): the
     // rod slides 10 units towards the viewer and turns 3 degrees or so.
     size_t mark = app.console().size();
-    const WindowPoint grip = windowPointOf(camera, rodX(0), ROD_Y, OVER_PITCH);
+    const WindowPoint grip = windowPointOf(camera, rodX(0), rodAxisY(), OVER_PITCH_Z);
     const WindowPoint slid = barPointAtRow(camera, rodX(0), grip.y + 10);
     ASSERT_TRUE(app.movePointer(grip.x, grip.y));
     ASSERT_TRUE(app.click(1));
@@ -64,8 +53,8 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
     ASSERT_NE(app.waitForConsole(moveLine, mark), std::string::npos);
     EXPECT_EQ(app.console().substr(mark), idLine(2) + moveLine);
     const auto playerSlid = [&](const WindowImage& p) {
-        return showsPlayer(p, camera, 0, rodX(0), 32.5 + 10.0) &&
-               !showsPlayer(p, camera, 0, rodX(0), 32.5);
+        return showsPlayer(p, camera, 0, rodX(0), firstPlayerZ(1) + 10.0) &&
+               !showsPlayer(p, camera, 0, rodX(0), firstPlayerZ(1));
     };
     EXPECT_FALSE(app.waitForPicture(playerSlid).empty()) << "rod 0's player did not slide";
 

@@ -74,10 +74,12 @@ TEST_F(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
 
     // Both teams' shirts on the one-player rods at each end (rod 0, team 0 at x = 12;
     // rod 7, team 1 at x = 89), the player centred on z = 32.5.
-    EXPECT_TRUE(showsPlayer(picture, camera, 0, 12.0, 32.5)) << "rod 0's player";
-    EXPECT_TRUE(showsPlayer(picture, camera, 1, 89.0, 32.5)) << "rod 7's player";
-    EXPECT_FALSE(showsPlayer(picture, camera, 1, 12.0, 32.5)) << "rod 0's player in blue";
-    EXPECT_FALSE(showsPlayer(picture, camera, 0, 89.0, 32.5)) << "rod 7's player in white";
+    EXPECT_TRUE(showsPlayer(picture, camera, 0, rodX(0), firstPlayerZ(1))) << "rod 0's player";
+    EXPECT_TRUE(showsPlayer(picture, camera, 1, rodX(7), firstPlayerZ(1))) << "rod 7's player";
+    EXPECT_FALSE(showsPlayer(picture, camera, 1, rodX(0), firstPlayerZ(1)))
+        << "rod 0's player in blue";
+    EXPECT_FALSE(showsPlayer(picture, camera, 0, rodX(7), firstPlayerZ(1)))
+        << "rod 7's player in white";
     // The ball is off at start-up.
     EXPECT_EQ(picture.count(isBall), 0);
     EXPECT_EQ(app.console(), "");

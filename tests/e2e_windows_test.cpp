@@ -9,13 +9,9 @@
 
 namespace {
 
-// Where rod index's bar (x = 11 index + 12, axis at y = 30) crosses the pitch, and the line
-// a click on it prints (its name is index + 2).
+// Where rod index's bar crosses the pitch, and the line a click on it prints.
 WindowPoint barOf(int index) {
-    return windowPointOf(startView(), ROD_SPACING * index + FIRST_ROD_X, 30.0, 20.0);
-}
-std::string idLine(int index) {
-    return " Id: " + std::to_string(index + ROD_NAME_BASE) + " \\n";
+    return windowPointOf(startView(), rodX(index), rodAxisY(), OVER_PITCH_Z);
 }
 
 bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
@@ -83,10 +79,10 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
         std::function<bool(AppProcess&)> act;
         std::string console; // everything printed after it, as a regular expression
     } cases[] = {
-        {"a click on rod 0's bar binds it", clickBar(0), idLine(0)},
-        {"a second click releases it", second, idLine(0)},
-        {"a click on rod 7's bar binds it", clickBar(7), idLine(7)},
-        {"a second click releases it", second, idLine(7)},
+        {"a click on rod 0's bar binds it", clickBar(0), idLine(0 + ROD_NAME_BASE)},
+        {"a second click releases it", second, idLine(0 + ROD_NAME_BASE)},
+        {"a click on rod 7's bar binds it", clickBar(7), idLine(7 + ROD_NAME_BASE)},
+        {"a second click releases it", second, idLine(7 + ROD_NAME_BASE)},
         {"h prints the banner",
          [](AppProcess& a) { return a.movePointer(340, 100) && a.pressKey("h"); }, HELP_BANNER},
         {"PONER/QUITAR BOLA, pressed, dragged to and released, puts the ball on; it hits a player",

@@ -88,9 +88,8 @@ std::string fireRandomEvent(std::mt19937_64& rng, int* pointerX, int* pointerY, 
         } else if (where == 3) {
             // A point of a bar over the pitch, whichever way the rod is turned.
             const Rod& r = rods[uniform(0, ROD_COUNT - 1)];
-            const int axisY = tableDims.legHeight + ROD_AXIS_ABOVE_LEGS;
             const WindowPosition at =
-                projectPoint(view, r.x, axisY, uniform(0, tableDims.tableWidth));
+                projectPoint(view, r.x, rodAxisY(), uniform(0, tableDims.tableWidth));
             if (at.inFront && std::fabs(at.x) < X_COORD_MAX && std::fabs(at.y) < X_COORD_MAX) {
                 x = static_cast<int>(at.x);
                 y = static_cast<int>(at.y);

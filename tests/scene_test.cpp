@@ -75,7 +75,7 @@ TEST_F(SceneDrawingTest, ShirtsShowTheTeamsAndATurnedRodSwingsItsPlayersTowardsP
     // outwards from the middle of the view (x = 50), so look 1 unit beside the axis on the
     // middle's side. Rods 0 and 7 carry one player each: no figure stands in front.
     const Rod& rod0 = rods[0];
-    const double axisY = tableDims.legHeight + 10;
+    const double axisY = rodAxisY();
     const double bodyY = axisY - 2.0;
     display();
     expectWhiteShirt("team 0 shirt", pixelAt(rod0.x + 1.0, bodyY, rod0.playerZ[0]));

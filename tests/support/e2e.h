@@ -46,5 +46,13 @@ inline std::string placementName(const ::testing::TestParamInfo<WindowPlacement>
     return info.param.name;
 }
 
+// A z where every rod's bar lies over the pitch. Model units.
+constexpr double OVER_PITCH_Z = 20.0;
+
+// The console line that a pick of the given name prints.
+inline std::string idLine(int name) {
+    return " Id: " + std::to_string(name) + " \n";
+}
+
 // Checks that app ends, after what (say "Escape"), with exit status 0.
 void expectExitsWithZero(AppProcess& app, const std::string& what);

@@ -43,9 +43,9 @@ static void printFacts() {
                 quoted(WINDOW_TITLE).c_str(), WINDOW_WIDTH, WINDOW_HEIGHT);
     std::printf(" \"table\": {\"length\": %d, \"width\": %d, \"legHeight\": %d},\n",
                 table.tableLength, table.tableWidth, table.legHeight);
-    std::printf(" \"rodAxisY\": %d,\n \"rodX\": [", table.legHeight + ROD_AXIS_ABOVE_LEGS);
+    std::printf(" \"rodAxisY\": %g,\n \"rodX\": [", rodAxisY());
     for (int i = 0; i < ROD_COUNT; i++) {
-        std::printf("%s%d", i == 0 ? "" : ", ", ROD_SPACING * i + FIRST_ROD_X);
+        std::printf("%s%g", i == 0 ? "" : ", ", rodX(i));
     }
     std::printf("],\n \"ballStart\": [%g, %g, %g],\n", ballStart.x, ballStart.y, ballStart.z);
     std::printf(" \"startView\": {\"tiltX\": %g, \"rotY\": %g, \"rotZ\": %g, \"distance\": %g, "
