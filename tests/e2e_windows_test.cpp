@@ -1,9 +1,11 @@
 // The Windows build (scripts/build-windows) under wine in the virtual X server, driven like
-// the Linux build: its title and size, the Linux build's first picture, a table of inputs
-// with what each must print, and Escape's exit status.
+// the Linux build: its title, icon and size, the Linux build's first picture, a table of
+// inputs with what each must print, and Escape's exit status.
 #include "support/e2e.h"
 
+#include <X11/Xatom.h>
 #include <cstdlib>
+#include <png.h>
 #include <regex>
 #include <unistd.h>
 
@@ -17,6 +19,52 @@ WindowPoint barOf(int index) {
 bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
     const Pixel p = a.at(at.x, at.y);
     return p.r >= 0 && probeColour(p, b.at(at.x, at.y)).empty();
+}
+
+// How the icon wine gave the window differs from the exe's own pictures of each size (PNG
+// files icon-<size>.png in folder), in words; empty when it does not. _NET_WM_ICON holds, for
+// each size, its width, its height and its pixels as ARGB.
+std::string iconDifferences(Display* dpy, Window window, const std::string& folder) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 1 << 20, False,
+                       XA_CARDINAL, &type, &format, &count, &after, &data);
+    const auto* words = reinterpret_cast<const unsigned long*>(data);
+    const std::vector<unsigned long> icon(words, words + (data != nullptr ? count : 0));
+    XFree(data);
+    std::string differences = icon.empty() ? "the window has no _NET_WM_ICON" : "";
+    for (size_t at = 0; at + 2 < icon.size(); at += 2 + icon[at] * icon[at + 1]) {
+        const std::string size = std::to_string(icon[at]) + " x " + std::to_string(icon[at + 1]);
+        const std::string path = folder + "/icon-" + std::to_string(icon[at]) + ".png";
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        std::vector<png_byte> argb;
+        if (png_image_begin_read_from_file(&png, path.c_str()) != 0) {
+            png.format = PNG_FORMAT_ARGB;
+            argb.resize(PNG_IMAGE_SIZE(png));
+            png_image_finish_read(&png, nullptr, argb.data(), 0, nullptr);
+        }
+        if (png.width != icon[at] || png.height != icon[at + 1] || argb.empty()) {
+            differences += "the exe has no " + size + " picture like the window's; ";
+            continue;
+        }
+        int wrong = 0;
+        for (size_t i = 0; i < size_t(png.width) * png.height; ++i) {
+            const png_byte* ours = &argb[4 * i];
+            for (int channel = 0; channel < 4; ++channel) {
+                const int theirs = (icon[at + 2 + i] >> (24 - 8 * channel)) & 0xff;
+                // A transparent pixel's colour is not shown.
+                const bool shown = channel == 0 || ours[0] != 0;
+                wrong += shown && std::abs(theirs - ours[channel]) > 2 ? 1 : 0;
+            }
+        }
+        if (wrong > 0) {
+            differences += std::to_string(wrong) + " channels differ at " + size + "; ";
+        }
+    }
+    return differences;
 }
 
 TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
@@ -53,6 +101,15 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     ASSERT_TRUE(XFetchName(app.display(), window, &name));
     EXPECT_STREQ(name, WINDOW_TITLE);
     XFree(name);
+    // The exe's own icon, drawn out of it by scripts/build-windows --check: wine gives an exe
+    // without one a default, so only its pixels prove that the window shows the exe's.
+    const char* icons = std::getenv("ORLEMAZ_WINDOWS_ICONS");
+    std::string differences;
+    EXPECT_TRUE(waitFor([&] {
+        differences = iconDifferences(app.display(), window,
+                                      icons != nullptr ? icons : ORLEMAZ_WINDOWS_ICONS);
+        return differences.empty();
+    })) << differences;
     XWindowAttributes size{};
     EXPECT_TRUE(waitFor([&] {
         return XGetWindowAttributes(app.display(), window, &size) && size.width == WINDOW_WIDTH &&

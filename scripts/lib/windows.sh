@@ -1,6 +1,7 @@
 # The steps of scripts/build-windows, one function each, in the order it runs them: freeglut,
-# the program, the archive, and the check under wine. They read the caller's $out (the build
-# folder, absolute), $toolchain (the MinGW-w64 CMake toolchain file) and $freeglut_prefix.
+# the program, the archive, the installer, and the check under wine. They read the caller's
+# $out (the build folder, absolute), $toolchain (the MinGW-w64 CMake toolchain file) and
+# $freeglut_prefix.
 
 # Fetches freeglut's Debian source package into $out once, from the deb-src side of the
 # archive and release the machine's own packages come from (Debian's or Ubuntu's, as its apt
@@ -67,13 +68,13 @@ build_program() {
     echo "Built $out/orlemaz.exe"
 }
 
-# Packs dist/orlemaz-<version>-windows-x86_64.zip and names it in $archive: the exe, the
-# README for Windows users that CMake wrote, the program's copyright notice and those of
-# everything linked into the exe (freeglut's from its Debian source package, the MinGW-w64
-# runtime's and GCC's runtime libraries' from their Debian packages), all with Windows' line
-# ends.
+# Packs dist/orlemaz-<version>-windows-x86_64.zip and names it in $archive, the release in
+# $version and the folder of its files in $stage: the exe, the README for Windows users that
+# CMake wrote, the program's copyright notice and those of everything linked into the exe
+# (freeglut's from its Debian source package, the MinGW-w64 runtime's and GCC's runtime
+# libraries' from their Debian packages), all with Windows' line ends.
 pack_archive() {
-    local version name stage
+    local name
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
     name=orlemaz-$version-windows-x86_64
     stage=$out/archive/$name
@@ -91,6 +92,22 @@ pack_archive() {
         >"$stage/LICENSES/gcc-runtime.txt"
     (cd "$out/archive" && zip -qrX "$OLDPWD/$archive" "$name")
     echo "Packed $archive ($(du -k --apparent-size "$archive" | cut -f1) KB)"
+}
+
+# Builds the installer of release $1 into $2 from the archive's files and the exe's icon
+# (data/orlemaz.wxs, through cmake/windows-installer.cmake).
+build_installer() {
+    cmake -D VERSION="$1" -D FILES="$stage" -D ICON="$out/orlemaz.ico" -D OUTPUT="$2" \
+        -P cmake/windows-installer.cmake
+}
+
+# Builds dist/orlemaz-<version>-windows-x86_64.msi beside the archive and names it in
+# $installer.
+pack_installer() {
+    installer=${archive%.zip}.msi
+    echo "Building the installer $installer ..."
+    build_installer "$version" "$installer"
+    echo "Built $installer ($(du -k --apparent-size "$installer" | cut -f1) KB)"
 }
 
 # Unpacks $archive into $out/unpacked, checks that it holds every file, and names the exe in
@@ -163,4 +180,111 @@ run_wine_check() {
     ctest --test-dir "$linux_build" -L wine --no-tests=error --output-on-failure || status=$?
     wineserver -k 2>/dev/null || true
     return "$status"
+}
+
+# The wine check's steps around the installer. Each step names itself (check_step) before it
+# runs; a step that fails says which it was and why (fail), and the script ends there.
+check_step() {
+    step=$1
+    echo "Checking: $step ..."
+}
+fail() {
+    echo "The wine check failed at \"$step\": $*" >&2
+    exit 1
+}
+
+# Checks the exe's resources as wrestool lists them: the icon group GLUT_ICON first, in each
+# size CMake draws, the version information with the release's name and version, and the
+# manifest with the Windows versions and the scale awareness; and draws the icon's pictures
+# out into $out/exe-icon/icon-<size>.png, for the wine test to compare with the window's.
+check_exe_resources() {
+    local exe=$1 resources text sizes size icons=$out/exe-icon
+    check_step "the exe's resources"
+    resources=$(wrestool -l "$exe") || fail "wrestool cannot read $exe"
+    sed 's/^/    /' <<<"$resources"
+    grep -m1 -o -- "--type=14 --name=[^ ]*" <<<"$resources" | grep -qx -- "--type=14 --name='GLUT_ICON'" ||
+        fail "its first icon group is not GLUT_ICON"
+    # The version's strings are UTF-16: without their zero bytes, each name runs into its value.
+    for text in ProductNameORLEMAZ "FileVersion$version" OriginalFilenameorlemaz.exe; do
+        wrestool -x -R --type=16 "$exe" | tr -d '\0' | grep -aq "$text" ||
+            fail "its version information lacks $text"
+    done
+    for text in supportedOS dpiAware; do
+        wrestool -x -R --type=24 --name=1 "$exe" | grep -q "$text" || fail "its manifest lacks $text"
+    done
+    rm -rf "$icons" && mkdir -p "$icons"
+    wrestool -x --type=14 --name=GLUT_ICON "$exe" -o "$icons/exe.ico"
+    sizes=$(sed -n 's/^ORLEMAZ_ICON_SIZES:INTERNAL=//p' "$out/CMakeCache.txt" | tr ';' ' ')
+    echo "    its icon: $(icotool -l "$icons/exe.ico" | sed 's/.*--width=\([0-9]*\).*/\1/' | paste -sd' ') pixels"
+    for size in $sizes; do
+        icotool -x --width="$size" -o "$icons/icon-$size.png" "$icons/exe.ico" 2>/dev/null &&
+            [ -s "$icons/icon-$size.png" ] || fail "its icon has no $size x $size picture"
+    done
+    export ORLEMAZ_WINDOWS_ICONS=$icons
+}
+
+# Where an installed release is in the wine prefix: its folder, the installed-programs list,
+# and its shortcuts. wine's installer puts the shortcut of a per-machine install in the
+# user's Start menu, where Windows puts it in all users'; the check looks in both.
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+installed() {
+    echo "$WINEPREFIX/drive_c/Program Files/ORLEMAZ"
+}
+shortcuts() {
+    ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/ORLEMAZ.lnk 2>/dev/null || true
+}
+# The installed-programs entries of ORLEMAZ, one DisplayName line each.
+entries() {
+    wine reg query "$uninstall" /s | tr -d '\r' | grep -E 'DisplayName +REG_SZ +ORLEMAZ$' || true
+}
+# The product code of the installer $1.
+product_code() {
+    msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'
+}
+
+# Runs wine's msiexec with the arguments, silently, and waits for wine to go quiet; fails,
+# with the end of its log, when it ends otherwise than with status $expected (0 by default).
+msiexec_quietly() {
+    local log=$out/msiexec.log status=0
+    rm -f "$log"
+    timeout 300 wine msiexec "$@" /qn "/l*v" "$(winepath -w "$log")" || status=$?
+    timeout 120 wineserver -w || fail "wine's server was still busy 120 s after msiexec $*"
+    [ "$status" -eq "${expected:-0}" ] || { tail -n 20 "$log" >&2;
+        fail "msiexec $* ended with status $status (log $log)"; }
+    echo "    msiexec $1 ... /qn: status $status"
+}
+
+# Checks that the installer $1 is the one release installed: its files (the exe the
+# build's), one Start menu shortcut to it, and one installed-programs entry with its name,
+# version and icon.
+expect_installed() {
+    local code file version
+    code=$(product_code "$1")
+    version=$(msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
+    for file in README.txt LICENSES/{orlemaz,freeglut,mingw-w64-runtime,gcc-runtime}.txt; do
+        [ -s "$(installed)/$file" ] || fail "$(installed)/$file is missing"
+    done
+    cmp -s "$(installed)/orlemaz.exe" "$out/orlemaz.exe" || fail "the installed exe is not the build's"
+    [ "$(shortcuts | wc -l)" -eq 1 ] || fail "not one Start menu shortcut but: $(shortcuts)"
+    tr -d '\0' <"$(shortcuts)" | grep -aq 'ORLEMAZ\\orlemaz.exe' || fail "the shortcut does not start the exe"
+    [ "$(entries | wc -l)" -eq 1 ] || fail "not one installed-programs entry but: $(entries)"
+    wine reg query "$uninstall\\$code" | tr -d '\r' | grep -E 'Display(Name|Version)|UninstallString' | sed 's/^ */    /'
+    wine reg query "$uninstall\\$code" /v DisplayVersion | grep -q "REG_SZ *$version" ||
+        fail "the installed-programs entry is not of $version"
+    cmp -s "$WINEPREFIX/drive_c/windows/Installer/$code/orlemaz.ico" "$out/orlemaz.ico" ||
+        fail "the installed-programs entry has not the exe's icon"
+    echo "    installed $version: $(ls "$(installed)" | paste -sd' '), $(shortcuts | sed "s|$WINEPREFIX/drive_c/||")"
+}
+
+# Checks that nothing of ORLEMAZ is left: no folder, shortcut, installed-programs entry or
+# cached icon.
+expect_removed() {
+    [ ! -e "$(installed)" ] || fail "$(installed) is left"
+    [ -z "$(shortcuts)" ] || fail "the shortcut $(shortcuts) is left"
+    [ -z "$(entries)" ] || fail "the installed-programs entry is left"
+    ! wine reg query 'HKCR\Installer\Products' /s | grep -q 'ProductName.*ORLEMAZ' ||
+        fail "the installer's record of the product is left"
+    [ -z "$(find "$WINEPREFIX/drive_c/windows/Installer" -iname orlemaz.ico)" ] ||
+        fail "the installer's copy of the icon is left"
+    echo "    nothing of ORLEMAZ left"
 }
