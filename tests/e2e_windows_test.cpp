@@ -21,9 +21,8 @@ bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
     return p.r >= 0 && probeColour(p, b.at(at.x, at.y)).empty();
 }
 
-// How the icon wine gave the window differs from the exe's own pictures of each size (PNG
-// files icon-<size>.png in folder), in words; empty when it does not. _NET_WM_ICON holds, for
-// each size, its width, its height and its pixels as ARGB.
+// How the icon wine gave the window (_NET_WM_ICON: each size's width, height and ARGB pixels)
+// differs from the exe's own picture of that size (folder/icon-<width>.png), in words.
 std::string iconDifferences(Display* dpy, Window window, const std::string& folder) {
     Atom type = 0;
     int format = 0;
@@ -31,39 +30,29 @@ std::string iconDifferences(Display* dpy, Window window, const std::string& fold
     unsigned char* data = nullptr;
     XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 1 << 20, False,
                        XA_CARDINAL, &type, &format, &count, &after, &data);
-    const auto* words = reinterpret_cast<const unsigned long*>(data);
-    const std::vector<unsigned long> icon(words, words + (data != nullptr ? count : 0));
-    XFree(data);
-    std::string differences = icon.empty() ? "the window has no _NET_WM_ICON" : "";
-    for (size_t at = 0; at + 2 < icon.size(); at += 2 + icon[at] * icon[at + 1]) {
-        const std::string size = std::to_string(icon[at]) + " x " + std::to_string(icon[at + 1]);
+    const auto* icon = reinterpret_cast<const unsigned long*>(data);
+    std::string differences = count < 2 ? "the window has no _NET_WM_ICON" : "";
+    for (unsigned long at = 0; at + 2 < count; at += 2 + icon[at] * icon[at + 1]) {
         const std::string path = folder + "/icon-" + std::to_string(icon[at]) + ".png";
+        std::vector<png_byte> ours(4 * icon[at] * icon[at + 1]);
         png_image png{};
         png.version = PNG_IMAGE_VERSION;
-        std::vector<png_byte> argb;
-        if (png_image_begin_read_from_file(&png, path.c_str()) != 0) {
-            png.format = PNG_FORMAT_ARGB;
-            argb.resize(PNG_IMAGE_SIZE(png));
-            png_image_finish_read(&png, nullptr, argb.data(), 0, nullptr);
-        }
-        if (png.width != icon[at] || png.height != icon[at + 1] || argb.empty()) {
-            differences += "the exe has no " + size + " picture like the window's; ";
-            continue;
-        }
-        int wrong = 0;
-        for (size_t i = 0; i < size_t(png.width) * png.height; ++i) {
-            const png_byte* ours = &argb[4 * i];
-            for (int channel = 0; channel < 4; ++channel) {
-                const int theirs = (icon[at + 2 + i] >> (24 - 8 * channel)) & 0xff;
-                // A transparent pixel's colour is not shown.
-                const bool shown = channel == 0 || ours[0] != 0;
-                wrong += shown && std::abs(theirs - ours[channel]) > 2 ? 1 : 0;
-            }
+        bool read = png_image_begin_read_from_file(&png, path.c_str()) != 0 &&
+                    4 * png.width * png.height == ours.size();
+        png.format = PNG_FORMAT_ARGB;
+        read = read && png_image_finish_read(&png, nullptr, ours.data(), 0, nullptr) != 0;
+        int wrong = read ? 0 : 1;
+        for (size_t i = 0; read && i < ours.size(); ++i) {
+            const int theirs = (icon[at + 2 + i / 4] >> (24 - 8 * (i % 4))) & 0xff;
+            // A transparent pixel's colour is not shown.
+            wrong += (i % 4 == 0 || ours[i - i % 4] != 0) && std::abs(theirs - ours[i]) > 2;
         }
         if (wrong > 0) {
-            differences += std::to_string(wrong) + " channels differ at " + size + "; ";
+            differences += std::to_string(wrong) + " channels differ at " +
+                           std::to_string(icon[at]) + " pixels (" + path + "); ";
         }
     }
+    XFree(data);
     return differences;
 }
 

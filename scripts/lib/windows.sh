@@ -182,8 +182,8 @@ run_wine_check() {
     return "$status"
 }
 
-# The wine check's steps around the installer. Each step names itself (check_step) before it
-# runs; a step that fails says which it was and why (fail), and the script ends there.
+# The wine check's steps around the installer. Each names itself first (check_step); one that
+# fails says which it was and why (fail), and the script ends there.
 check_step() {
     step=$1
     echo "Checking: $step ..."
@@ -194,97 +194,69 @@ fail() {
 }
 
 # Checks the exe's resources as wrestool lists them: the icon group GLUT_ICON first, in each
-# size CMake draws, the version information with the release's name and version, and the
-# manifest with the Windows versions and the scale awareness; and draws the icon's pictures
-# out into $out/exe-icon/icon-<size>.png, for the wine test to compare with the window's.
+# size CMake draws, version information and a manifest; draws the icon's pictures out into
+# $out/exe-icon/icon-<size>.png, for the wine test to compare with the window's.
 check_exe_resources() {
-    local exe=$1 resources text sizes size icons=$out/exe-icon
+    local exe=$1 resources text size icons=$out/exe-icon
     check_step "the exe's resources"
-    resources=$(wrestool -l "$exe") || fail "wrestool cannot read $exe"
-    sed 's/^/    /' <<<"$resources"
-    grep -m1 -o -- "--type=14 --name=[^ ]*" <<<"$resources" | grep -qx -- "--type=14 --name='GLUT_ICON'" ||
+    resources=$(wrestool -l "$exe") && sed 's/^/    /' <<<"$resources"
+    grep -m1 -- --type=14 <<<"$resources" | grep -q "name='GLUT_ICON'" ||
         fail "its first icon group is not GLUT_ICON"
-    # The version's strings are UTF-16: without their zero bytes, each name runs into its value.
+    # Version strings are UTF-16: without their zero bytes each name runs into its value.
     for text in ProductNameORLEMAZ "FileVersion$version" OriginalFilenameorlemaz.exe; do
         wrestool -x -R --type=16 "$exe" | tr -d '\0' | grep -aq "$text" ||
             fail "its version information lacks $text"
     done
     for text in supportedOS dpiAware; do
-        wrestool -x -R --type=24 --name=1 "$exe" | grep -q "$text" || fail "its manifest lacks $text"
+        wrestool -x -R --type=24 "$exe" | grep -q "$text" || fail "its manifest lacks $text"
     done
     rm -rf "$icons" && mkdir -p "$icons"
     wrestool -x --type=14 --name=GLUT_ICON "$exe" -o "$icons/exe.ico"
-    sizes=$(sed -n 's/^ORLEMAZ_ICON_SIZES:INTERNAL=//p' "$out/CMakeCache.txt" | tr ';' ' ')
-    echo "    its icon: $(icotool -l "$icons/exe.ico" | sed 's/.*--width=\([0-9]*\).*/\1/' | paste -sd' ') pixels"
-    for size in $sizes; do
-        icotool -x --width="$size" -o "$icons/icon-$size.png" "$icons/exe.ico" 2>/dev/null &&
+    for size in $(sed -n 's/^ORLEMAZ_ICON_SIZES:INTERNAL=//p' "$out/CMakeCache.txt" | tr ';' ' '); do
+        icotool -x --width="$size" -o "$icons/icon-$size.png" "$icons/exe.ico" &&
             [ -s "$icons/icon-$size.png" ] || fail "its icon has no $size x $size picture"
     done
     export ORLEMAZ_WINDOWS_ICONS=$icons
 }
 
-# Where an installed release is in the wine prefix: its folder, the installed-programs list,
-# and its shortcuts. wine's installer puts the shortcut of a per-machine install in the
-# user's Start menu, where Windows puts it in all users'; the check looks in both.
-uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-installed() {
-    echo "$WINEPREFIX/drive_c/Program Files/ORLEMAZ"
-}
-shortcuts() {
-    ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/ORLEMAZ.lnk 2>/dev/null || true
-}
-# The installed-programs entries of ORLEMAZ, one DisplayName line each.
-entries() {
-    wine reg query "$uninstall" /s | tr -d '\r' | grep -E 'DisplayName +REG_SZ +ORLEMAZ$' || true
-}
-# The product code of the installer $1.
-product_code() {
-    msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p'
-}
-
-# Runs wine's msiexec with the arguments, silently, and waits for wine to go quiet; fails,
-# with the end of its log, when it ends otherwise than with status $expected (0 by default).
+# Runs wine's msiexec silently with the arguments and the installer $2, and waits for wine to
+# go quiet; fails, with the end of its log, unless it ends with status $expected (default 0).
 msiexec_quietly() {
     local log=$out/msiexec.log status=0
-    rm -f "$log"
-    timeout 300 wine msiexec "$@" /qn "/l*v" "$(winepath -w "$log")" || status=$?
-    timeout 120 wineserver -w || fail "wine's server was still busy 120 s after msiexec $*"
-    [ "$status" -eq "${expected:-0}" ] || { tail -n 20 "$log" >&2;
-        fail "msiexec $* ended with status $status (log $log)"; }
-    echo "    msiexec $1 ... /qn: status $status"
+    timeout 300 wine msiexec "$1" "$(winepath -w "$2")" /qn "/l*v" "$(winepath -w "$log")" ||
+        status=$?
+    timeout 120 wineserver -w || fail "wine's server was still busy 120 s after msiexec"
+    echo "    msiexec $1 $(basename "$2") /qn: status $status"
+    [ "$status" -eq "${expected:-0}" ] || { tail -n 20 "$log" >&2 && fail "see $log"; }
 }
 
-# Checks that the installer $1 is the one release installed: its files (the exe the
-# build's), one Start menu shortcut to it, and one installed-programs entry with its name,
-# version and icon.
-expect_installed() {
-    local code file version
-    code=$(product_code "$1")
-    version=$(msiinfo export "$1" Property | tr -d '\r' | sed -n 's/^ProductVersion\t//p')
-    for file in README.txt LICENSES/{orlemaz,freeglut,mingw-w64-runtime,gcc-runtime}.txt; do
-        [ -s "$(installed)/$file" ] || fail "$(installed)/$file is missing"
+# Checks that $1 copies of ORLEMAZ (0 or 1) are installed in the wine prefix, by its Start menu
+# shortcuts, installed-programs entries, the installer's records and copies of its icon;
+# and one of them that it is the installer $2's: its files, the exe the build's, its version,
+# its icon and a shortcut to the exe. wine's installer puts the shortcut of an install for
+# every user in the user's Start menu, where Windows puts it in all users'; both count.
+expect_copies() {
+    local dir=$WINEPREFIX/drive_c/Program\ Files/ORLEMAZ file found code
+    local uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    local shortcuts entries records icons
+    shortcuts=$(ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/ORLEMAZ.lnk 2>/dev/null || true)
+    entries=$(wine reg query "$uninstall" /s | grep -aE 'DisplayName +REG_SZ +ORLEMAZ' || true)
+    records=$(wine reg query 'HKCR\Installer\Products' /s | grep -aE 'ProductName +REG_SZ +ORLEMAZ' || true)
+    icons=$(find "$WINEPREFIX/drive_c/windows/Installer" -name orlemaz.ico)
+    for found in shortcuts entries records icons; do
+        [ "$(grep -c . <<<"${!found}")" -eq "$1" ] || fail "not $1 $found but: ${!found}"
     done
-    cmp -s "$(installed)/orlemaz.exe" "$out/orlemaz.exe" || fail "the installed exe is not the build's"
-    [ "$(shortcuts | wc -l)" -eq 1 ] || fail "not one Start menu shortcut but: $(shortcuts)"
-    tr -d '\0' <"$(shortcuts)" | grep -aq 'ORLEMAZ\\orlemaz.exe' || fail "the shortcut does not start the exe"
-    [ "$(entries | wc -l)" -eq 1 ] || fail "not one installed-programs entry but: $(entries)"
-    wine reg query "$uninstall\\$code" | tr -d '\r' | grep -E 'Display(Name|Version)|UninstallString' | sed 's/^ */    /'
-    wine reg query "$uninstall\\$code" /v DisplayVersion | grep -q "REG_SZ *$version" ||
-        fail "the installed-programs entry is not of $version"
-    cmp -s "$WINEPREFIX/drive_c/windows/Installer/$code/orlemaz.ico" "$out/orlemaz.ico" ||
-        fail "the installed-programs entry has not the exe's icon"
-    echo "    installed $version: $(ls "$(installed)" | paste -sd' '), $(shortcuts | sed "s|$WINEPREFIX/drive_c/||")"
-}
-
-# Checks that nothing of ORLEMAZ is left: no folder, shortcut, installed-programs entry or
-# cached icon.
-expect_removed() {
-    [ ! -e "$(installed)" ] || fail "$(installed) is left"
-    [ -z "$(shortcuts)" ] || fail "the shortcut $(shortcuts) is left"
-    [ -z "$(entries)" ] || fail "the installed-programs entry is left"
-    ! wine reg query 'HKCR\Installer\Products' /s | grep -q 'ProductName.*ORLEMAZ' ||
-        fail "the installer's record of the product is left"
-    [ -z "$(find "$WINEPREFIX/drive_c/windows/Installer" -iname orlemaz.ico)" ] ||
-        fail "the installer's copy of the icon is left"
-    echo "    nothing of ORLEMAZ left"
+    [ "$1" -eq 1 ] || { [ ! -e "$dir" ] || fail "$dir is left"; echo "    nothing left"; return 0; }
+    for file in README.txt LICENSES/{orlemaz,freeglut,mingw-w64-runtime,gcc-runtime}.txt; do
+        [ -s "$dir/$file" ] || fail "$dir/$file is missing"
+    done
+    cmp -s "$dir/orlemaz.exe" "$out/orlemaz.exe" || fail "the installed exe is not the build's"
+    cmp -s "$icons" "$out/orlemaz.ico" || fail "the installed-programs entry's icon is not the exe's"
+    tr -d '\0' <"$shortcuts" | grep -aq 'ORLEMAZ\\orlemaz.exe' || fail "the shortcut names no exe"
+    code=$(msiinfo export "$2" Property | sed -n 's/^ProductCode\t//p' | tr -d '\r')
+    found=$(wine reg query "$uninstall\\$code" | grep -aE 'Display(Name|Version)' || true)
+    sed 's/^ */    /' <<<"$found"
+    grep -q "REG_SZ *$(msiinfo export "$2" Property | sed -n 's/^ProductVersion\t//p')" <<<"$found" ||
+        fail "the installed-programs entry is not of $2's version"
+    echo "    one copy in $dir, its shortcut ${shortcuts#"$WINEPREFIX"/}"
 }
