@@ -184,14 +184,8 @@ run_wine_check() {
 
 # The wine check's steps around the installer. Each names itself first (check_step); one that
 # fails says which it was and why (fail), and the script ends there.
-check_step() {
-    step=$1
-    echo "Checking: $step ..."
-}
-fail() {
-    echo "The wine check failed at \"$step\": $*" >&2
-    exit 1
-}
+check_step() { step=$1; echo "Checking: $step ..."; }
+fail() { echo "The wine check failed at \"$step\": $*" >&2; exit 1; }
 
 # Checks the exe's resources as wrestool lists them: the icon group GLUT_ICON first, in each
 # size CMake draws, version information and a manifest; draws the icon's pictures out into
@@ -202,13 +196,12 @@ check_exe_resources() {
     resources=$(wrestool -l "$exe") && sed 's/^/    /' <<<"$resources"
     grep -m1 -- --type=14 <<<"$resources" | grep -q "name='GLUT_ICON'" ||
         fail "its first icon group is not GLUT_ICON"
-    # Version strings are UTF-16: without their zero bytes each name runs into its value.
-    for text in ProductNameORLEMAZ "FileVersion$version" OriginalFilenameorlemaz.exe; do
-        wrestool -x -R --type=16 "$exe" | tr -d '\0' | grep -aq "$text" ||
-            fail "its version information lacks $text"
-    done
-    for text in supportedOS dpiAware; do
-        wrestool -x -R --type=24 "$exe" | grep -q "$text" || fail "its manifest lacks $text"
+    # Type 16, the version's UTF-16 strings, where without zero bytes a name runs into its
+    # value; type 24, the manifest.
+    for text in 16:ProductNameORLEMAZ "16:FileVersion$version" 16:OriginalFilenameorlemaz.exe \
+        24:supportedOS 24:dpiAware; do
+        wrestool -x -R --type="${text%%:*}" "$exe" | tr -d '\0' | grep -aq "${text#*:}" ||
+            fail "its resource of type ${text%%:*} lacks ${text#*:}"
     done
     rm -rf "$icons" && mkdir -p "$icons"
     wrestool -x --type=14 --name=GLUT_ICON "$exe" -o "$icons/exe.ico"
@@ -236,7 +229,7 @@ msiexec_quietly() {
 # its icon and a shortcut to the exe. wine's installer puts the shortcut of an install for
 # every user in the user's Start menu, where Windows puts it in all users'; both count.
 expect_copies() {
-    local dir=$WINEPREFIX/drive_c/Program\ Files/ORLEMAZ file found code
+    local dir=$WINEPREFIX/drive_c/Program\ Files/ORLEMAZ file found properties
     local uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
     local shortcuts entries records icons
     shortcuts=$(ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/ORLEMAZ.lnk 2>/dev/null || true)
@@ -253,10 +246,11 @@ expect_copies() {
     cmp -s "$dir/orlemaz.exe" "$out/orlemaz.exe" || fail "the installed exe is not the build's"
     cmp -s "$icons" "$out/orlemaz.ico" || fail "the installed-programs entry's icon is not the exe's"
     tr -d '\0' <"$shortcuts" | grep -aq 'ORLEMAZ\\orlemaz.exe' || fail "the shortcut names no exe"
-    code=$(msiinfo export "$2" Property | sed -n 's/^ProductCode\t//p' | tr -d '\r')
-    found=$(wine reg query "$uninstall\\$code" | grep -aE 'Display(Name|Version)' || true)
+    properties=$(msiinfo export "$2" Property | tr -d '\r')
+    found=$(wine reg query "$uninstall\\$(sed -n 's/^ProductCode\t//p' <<<"$properties")" |
+        tr -d '\r' | grep -aE 'Display(Name|Version)' || true)
     sed 's/^ */    /' <<<"$found"
-    grep -q "REG_SZ *$(msiinfo export "$2" Property | sed -n 's/^ProductVersion\t//p')" <<<"$found" ||
+    grep -q "REG_SZ *$(sed -n 's/^ProductVersion\t//p' <<<"$properties")$" <<<"$found" ||
         fail "the installed-programs entry is not of $2's version"
     echo "    one copy in $dir, its shortcut ${shortcuts#"$WINEPREFIX"/}"
 }
