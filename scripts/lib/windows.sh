@@ -212,15 +212,18 @@ check_exe_resources() {
     export ORLEMAZ_WINDOWS_ICONS=$icons
 }
 
-# Runs wine's msiexec silently with the arguments and the installer $2, and waits for wine to
-# go quiet; fails, with the end of its log, unless it ends with status $expected (default 0).
-msiexec_quietly() {
+# The step $1: runs wine's msiexec silently with $2 (/i or /x) and the installer $3, waits for
+# wine to go quiet, and needs status $expected (0 by default; else fails with the end of its
+# log) and then $4 copies installed, of the installer $5 (expect_copies).
+msiexec_step() {
     local log=$out/msiexec.log status=0
-    timeout 300 wine msiexec "$1" "$(winepath -w "$2")" /qn "/l*v" "$(winepath -w "$log")" ||
+    check_step "$1"
+    timeout 300 wine msiexec "$2" "$(winepath -w "$3")" /qn "/l*v" "$(winepath -w "$log")" ||
         status=$?
     timeout 120 wineserver -w || fail "wine's server was still busy 120 s after msiexec"
-    echo "    msiexec $1 $(basename "$2") /qn: status $status"
+    echo "    msiexec $2 $(basename "$3") /qn: status $status"
     [ "$status" -eq "${expected:-0}" ] || { tail -n 20 "$log" >&2 && fail "see $log"; }
+    expect_copies "$4" "${5:-}"
 }
 
 # Checks that $1 copies of ORLEMAZ (0 or 1) are installed in the wine prefix, by its Start menu
