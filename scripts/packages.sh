@@ -25,11 +25,15 @@ TEST_PACKAGES=(googletest libgtest-dev libgmock-dev "${HEADLESS_PACKAGES[@]}"
 # and glxgears for comparison.
 BENCH_PACKAGES=(libbenchmark-dev "${HEADLESS_PACKAGES[@]}" "${X_TOOL_PACKAGES[@]}" mesa-utils)
 # What the Windows cross-build needs: MinGW-w64 (its win32-threads flavour, which is all the
-# program needs), patch for the mend applied to freeglut's source, and zip for the archive.
-WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 "${CMAKE_PACKAGES[@]}" patch zip)
-# What running the Windows build under wine needs besides the tests' packages: wine, and
-# unzip to take the exe out of the archive.
-WINE_PACKAGES=(wine wine64 unzip)
+# program needs; its binutils bring windres, the resource compiler), patch for the mend
+# applied to freeglut's source, rsvg-convert (librsvg2-bin) and icotool (icoutils) to draw
+# the exe's icon, zip for the archive, and wixl for the installer.
+WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 "${CMAKE_PACKAGES[@]}" patch librsvg2-bin
+    icoutils zip wixl)
+# What running the Windows build under wine needs besides the tests' packages: wine, unzip
+# to take the exe out of the archive, wrestool (icoutils) to read the exe's resources, and
+# msiinfo (msitools) to read the installer's.
+WINE_PACKAGES=(wine wine64 unzip icoutils msitools)
 # What scripts/package needs to build the Debian package: dpkg-shlibdeps for its
 # dependencies, and file, through which CPack finds the binaries to strip.
 PACKAGE_PACKAGES=(dpkg-dev file)

@@ -1,9 +1,11 @@
 // The Windows build (scripts/build-windows) under wine in the virtual X server, driven like
-// the Linux build: its title and size, the Linux build's first picture, a table of inputs
-// with what each must print, and Escape's exit status.
+// the Linux build: its title, icon and size, the Linux build's first picture, a table of
+// inputs with what each must print, and Escape's exit status.
 #include "support/e2e.h"
 
+#include <X11/Xatom.h>
 #include <cstdlib>
+#include <png.h>
 #include <regex>
 #include <unistd.h>
 
@@ -17,6 +19,41 @@ WindowPoint barOf(int index) {
 bool sameAt(const WindowImage& a, const WindowImage& b, WindowPoint at) {
     const Pixel p = a.at(at.x, at.y);
     return p.r >= 0 && probeColour(p, b.at(at.x, at.y)).empty();
+}
+
+// How the icon wine gave the window (_NET_WM_ICON: each size's width, height and ARGB pixels)
+// differs from the exe's own picture of that size (folder/icon-<width>.png), in words.
+std::string iconDifferences(Display* dpy, Window window, const std::string& folder) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 1 << 20, False,
+                       XA_CARDINAL, &type, &format, &count, &after, &data);
+    const auto* icon = reinterpret_cast<const unsigned long*>(data);
+    std::string differences = count < 2 ? "the window has no _NET_WM_ICON" : "";
+    for (unsigned long at = 0; at + 2 < count; at += 2 + icon[at] * icon[at + 1]) {
+        const std::string path = folder + "/icon-" + std::to_string(icon[at]) + ".png";
+        std::vector<png_byte> ours(4 * icon[at] * icon[at + 1]);
+        png_image png{};
+        png.version = PNG_IMAGE_VERSION;
+        bool read = png_image_begin_read_from_file(&png, path.c_str()) != 0 &&
+                    4 * png.width * png.height == ours.size();
+        png.format = PNG_FORMAT_ARGB;
+        read = read && png_image_finish_read(&png, nullptr, ours.data(), 0, nullptr) != 0;
+        int wrong = read ? 0 : 1;
+        for (size_t i = 0; read && i < ours.size(); ++i) {
+            const int theirs = (icon[at + 2 + i / 4] >> (24 - 8 * (i % 4))) & 0xff;
+            // A transparent pixel's colour is not shown.
+            wrong += (i % 4 == 0 || ours[i - i % 4] != 0) && std::abs(theirs - ours[i]) > 2;
+        }
+        if (wrong > 0) {
+            differences += std::to_string(wrong) + " channels differ at " +
+                           std::to_string(icon[at]) + " pixels (" + path + "); ";
+        }
+    }
+    XFree(data);
+    return differences;
 }
 
 TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
@@ -53,6 +90,15 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     ASSERT_TRUE(XFetchName(app.display(), window, &name));
     EXPECT_STREQ(name, WINDOW_TITLE);
     XFree(name);
+    // The exe's own icon, drawn out of it by scripts/build-windows --check: wine gives an exe
+    // without one a default, so only its pixels prove that the window shows the exe's.
+    const char* icons = std::getenv("ORLEMAZ_WINDOWS_ICONS");
+    std::string differences;
+    EXPECT_TRUE(waitFor([&] {
+        differences = iconDifferences(app.display(), window,
+                                      icons != nullptr ? icons : ORLEMAZ_WINDOWS_ICONS);
+        return differences.empty();
+    })) << differences;
     XWindowAttributes size{};
     EXPECT_TRUE(waitFor([&] {
         return XGetWindowAttributes(app.display(), window, &size) && size.width == WINDOW_WIDTH &&

@@ -1,6 +1,7 @@
 # The steps of scripts/build-windows, one function each, in the order it runs them: freeglut,
-# the program, the archive, and the check under wine. They read the caller's $out (the build
-# folder, absolute), $toolchain (the MinGW-w64 CMake toolchain file) and $freeglut_prefix.
+# the program, the archive, the installer, and the check under wine. They read the caller's
+# $out (the build folder, absolute), $toolchain (the MinGW-w64 CMake toolchain file) and
+# $freeglut_prefix.
 
 # Fetches freeglut's Debian source package into $out once, from the deb-src side of the
 # archive and release the machine's own packages come from (Debian's or Ubuntu's, as its apt
@@ -67,13 +68,13 @@ build_program() {
     echo "Built $out/orlemaz.exe"
 }
 
-# Packs dist/orlemaz-<version>-windows-x86_64.zip and names it in $archive: the exe, the
-# README for Windows users that CMake wrote, the program's copyright notice and those of
-# everything linked into the exe (freeglut's from its Debian source package, the MinGW-w64
-# runtime's and GCC's runtime libraries' from their Debian packages), all with Windows' line
-# ends.
+# Packs dist/orlemaz-<version>-windows-x86_64.zip and names it in $archive, the release in
+# $version and the folder of its files in $stage: the exe, the README for Windows users that
+# CMake wrote, the program's copyright notice and those of everything linked into the exe
+# (freeglut's from its Debian source package, the MinGW-w64 runtime's and GCC's runtime
+# libraries' from their Debian packages), all with Windows' line ends.
 pack_archive() {
-    local version name stage
+    local name
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/CMakeCache.txt")
     name=orlemaz-$version-windows-x86_64
     stage=$out/archive/$name
@@ -91,6 +92,22 @@ pack_archive() {
         >"$stage/LICENSES/gcc-runtime.txt"
     (cd "$out/archive" && zip -qrX "$OLDPWD/$archive" "$name")
     echo "Packed $archive ($(du -k --apparent-size "$archive" | cut -f1) KB)"
+}
+
+# Builds the installer of release $1 into $2 from the archive's files and the exe's icon
+# (data/orlemaz.wxs, through cmake/windows-installer.cmake).
+build_installer() {
+    cmake -D VERSION="$1" -D FILES="$stage" -D ICON="$out/orlemaz.ico" -D OUTPUT="$2" \
+        -P cmake/windows-installer.cmake
+}
+
+# Builds dist/orlemaz-<version>-windows-x86_64.msi beside the archive and names it in
+# $installer.
+pack_installer() {
+    installer=${archive%.zip}.msi
+    echo "Building the installer $installer ..."
+    build_installer "$version" "$installer"
+    echo "Built $installer ($(du -k --apparent-size "$installer" | cut -f1) KB)"
 }
 
 # Unpacks $archive into $out/unpacked, checks that it holds every file, and names the exe in
@@ -163,4 +180,80 @@ run_wine_check() {
     ctest --test-dir "$linux_build" -L wine --no-tests=error --output-on-failure || status=$?
     wineserver -k 2>/dev/null || true
     return "$status"
+}
+
+# The wine check's steps around the installer. Each names itself first (check_step); one that
+# fails says which it was and why (fail), and the script ends there.
+check_step() { step=$1; echo "Checking: $step ..."; }
+fail() { echo "The wine check failed at \"$step\": $*" >&2; exit 1; }
+
+# Checks the exe's resources as wrestool lists them: the icon group GLUT_ICON first, in each
+# size CMake draws, version information and a manifest; draws the icon's pictures out into
+# $out/exe-icon/icon-<size>.png, for the wine test to compare with the window's.
+check_exe_resources() {
+    local exe=$1 resources text size icons=$out/exe-icon
+    check_step "the exe's resources"
+    resources=$(wrestool -l "$exe") && sed 's/^/    /' <<<"$resources"
+    grep -m1 -- --type=14 <<<"$resources" | grep -q "name='GLUT_ICON'" ||
+        fail "its first icon group is not GLUT_ICON"
+    # Type 16, the version's UTF-16 strings, where without zero bytes a name runs into its
+    # value; type 24, the manifest.
+    for text in 16:ProductNameORLEMAZ "16:FileVersion$version" 16:OriginalFilenameorlemaz.exe \
+        24:supportedOS 24:dpiAware; do
+        wrestool -x -R --type="${text%%:*}" "$exe" | tr -d '\0' | grep -aq "${text#*:}" ||
+            fail "its resource of type ${text%%:*} lacks ${text#*:}"
+    done
+    rm -rf "$icons" && mkdir -p "$icons"
+    wrestool -x --type=14 --name=GLUT_ICON "$exe" -o "$icons/exe.ico"
+    for size in $(sed -n 's/^ORLEMAZ_ICON_SIZES:INTERNAL=//p' "$out/CMakeCache.txt" | tr ';' ' '); do
+        icotool -x --width="$size" -o "$icons/icon-$size.png" "$icons/exe.ico" &&
+            [ -s "$icons/icon-$size.png" ] || fail "its icon has no $size x $size picture"
+    done
+    export ORLEMAZ_WINDOWS_ICONS=$icons
+}
+
+# The step $1: runs wine's msiexec silently with $2 (/i or /x) and the installer $3, waits for
+# wine to go quiet, and needs status $expected (0 by default; else fails with the end of its
+# log) and then $4 copies installed, of the installer $5 (expect_copies).
+msiexec_step() {
+    local log=$out/msiexec.log status=0
+    check_step "$1"
+    timeout 300 wine msiexec "$2" "$(winepath -w "$3")" /qn "/l*v" "$(winepath -w "$log")" ||
+        status=$?
+    timeout 120 wineserver -w || fail "wine's server was still busy 120 s after msiexec"
+    echo "    msiexec $2 $(basename "$3") /qn: status $status"
+    [ "$status" -eq "${expected:-0}" ] || { tail -n 20 "$log" >&2 && fail "see $log"; }
+    expect_copies "$4" "${5:-}"
+}
+
+# Checks that $1 copies of ORLEMAZ (0 or 1) are installed in the wine prefix, by its Start menu
+# shortcuts, installed-programs entries, the installer's records and copies of its icon;
+# and one of them that it is the installer $2's: its files, the exe the build's, its version,
+# its icon and a shortcut to the exe. wine's installer puts the shortcut of an install for
+# every user in the user's Start menu, where Windows puts it in all users'; both count.
+expect_copies() {
+    local dir=$WINEPREFIX/drive_c/Program\ Files/ORLEMAZ file found properties
+    local uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+    local shortcuts entries records icons
+    shortcuts=$(ls "$WINEPREFIX"/drive_c/{ProgramData,users/*/AppData/Roaming}/Microsoft/Windows/Start\ Menu/Programs/ORLEMAZ.lnk 2>/dev/null || true)
+    entries=$(wine reg query "$uninstall" /s | grep -aE 'DisplayName +REG_SZ +ORLEMAZ' || true)
+    records=$(wine reg query 'HKCR\Installer\Products' /s | grep -aE 'ProductName +REG_SZ +ORLEMAZ' || true)
+    icons=$(find "$WINEPREFIX/drive_c/windows/Installer" -name orlemaz.ico 2>/dev/null || true)
+    for found in shortcuts entries records icons; do
+        [ "$(grep -c . <<<"${!found}")" -eq "$1" ] || fail "not $1 $found but: ${!found}"
+    done
+    [ "$1" -eq 1 ] || { [ ! -e "$dir" ] || fail "$dir is left"; echo "    nothing left"; return 0; }
+    for file in README.txt LICENSES/{orlemaz,freeglut,mingw-w64-runtime,gcc-runtime}.txt; do
+        [ -s "$dir/$file" ] || fail "$dir/$file is missing"
+    done
+    cmp -s "$dir/orlemaz.exe" "$out/orlemaz.exe" || fail "the installed exe is not the build's"
+    cmp -s "$icons" "$out/orlemaz.ico" || fail "the installed-programs entry's icon is not the exe's"
+    tr -d '\0' <"$shortcuts" | grep -aq 'ORLEMAZ\\orlemaz.exe' || fail "the shortcut names no exe"
+    properties=$(msiinfo export "$2" Property | tr -d '\r')
+    found=$(wine reg query "$uninstall\\$(sed -n 's/^ProductCode\t//p' <<<"$properties")" |
+        tr -d '\r' | grep -aE 'Display(Name|Version)' || true)
+    sed 's/^ */    /' <<<"$found"
+    grep -q "REG_SZ *$(sed -n 's/^ProductVersion\t//p' <<<"$properties")$" <<<"$found" ||
+        fail "the installed-programs entry is not of $2's version"
+    echo "    one copy in $dir, its shortcut ${shortcuts#"$WINEPREFIX"/}"
 }
