@@ -1,14 +1,42 @@
 // GLUT's solid sphere, which the toolchain's GLUT lacks: the mesh of each radius, slices
 // and stacks is built once, with GLUT's own vertices, strips and order, so that it draws
 // and picks as it does natively, and handed whole to the sink (which keeps it in WebGL
-// buffers, or clips its triangles for a pick).
+// buffers, or clips its triangles for a pick). Also hands web/glut_menu_input.js the
+// numbers of GLUT's header it needs.
 #include "web/gl_layer.h"
 
 #include <GL/glut.h>
+#include <emscripten.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+
+// clang-format off
+EM_JS(void, webglutDisplayModeBits, (int alpha, int depth, int stencil, int multisample), {
+    Module.glutModeBits = {alpha: alpha, depth: depth, stencil: stencil, multisample: multisample};
+    Module.glutSpecialKeys = {};
+});
+EM_JS(void, webglutSpecialKey, (const char* key, int code),
+      { Module.glutSpecialKeys[UTF8ToString(key)] = code; });
+// clang-format on
+
+// GLUT's display-mode bits that the window's WebGL context follows, and the codes of the
+// special keys the program reads, by the names the DOM gives them (event.key), as GLUT's
+// header declares them; handed to the page's JavaScript before main runs.
+[[gnu::constructor]] static void handGlutNumbers() {
+    static const struct {
+        const char* key;
+        int code;
+    } SPECIAL_KEYS[] = {{"ArrowLeft", GLUT_KEY_LEFT},
+                        {"ArrowUp", GLUT_KEY_UP},
+                        {"ArrowRight", GLUT_KEY_RIGHT},
+                        {"ArrowDown", GLUT_KEY_DOWN}};
+    webglutDisplayModeBits(GLUT_ALPHA, GLUT_DEPTH, GLUT_STENCIL, GLUT_MULTISAMPLE);
+    for (const auto& k : SPECIAL_KEYS) {
+        webglutSpecialKey(k.key, k.code);
+    }
+}
 
 // sin and cos of n equal steps round a circle (half a circle when half), closed by a
 // repeat of the first entry (or the far pole), in single precision.
@@ -64,10 +92,8 @@ static std::unique_ptr<SphereMesh> buildSphere(int id, float radius, int slices,
             }
         }
         splitPrimitive(GL_TRIANGLE_STRIP, static_cast<int>(strip.size()), pieces);
-        for (size_t t = 0; t < pieces.triangles.size(); t += 4) {
-            for (size_t v = 0; v < 3; v++) {
-                mesh->faces.push_back(static_cast<unsigned short>(strip[pieces.triangles[t + v]]));
-            }
+        for (int index : pieces.triangles) {
+            mesh->faces.push_back(static_cast<unsigned short>(strip[index]));
         }
     }
     for (int i = 0; i < 3; i++) {

@@ -146,13 +146,13 @@ async function openPage({viewport = {width: WIDTH + 600, height: HEIGHT + 300}, 
     cdp: engine.cdp ? await page.createCDPSession() : null, // Chromium's protocol, for touch
     size: null, // the drawing buffer's {width, height}, as last measured
     // Page coordinates of a drawing-buffer pixel: the buffer is the CSS size times the
-    // pixel ratio, at most 2.
+    // pixel ratio, at most the page's Module.MAX_PIXEL_RATIO.
     at: ([x, y]) => [box.x + (x * box.width) / page_.size.width, box.y + (y * box.height) / page_.size.height],
     // Reads the canvas's place and its buffer's size, at once or (follow) once the buffer
     // follows the canvas's box.
     measure: async (follow = true) => {
       await waitFor(() => !follow || canvas.evaluate((c) => {
-        const rect = c.getBoundingClientRect(), ratio = Math.min(devicePixelRatio, 2);
+        const rect = c.getBoundingClientRect(), ratio = Math.min(devicePixelRatio, Module.MAX_PIXEL_RATIO);
         return c.width === Math.round(rect.width * ratio) && c.height === Math.round(rect.height * ratio);
       }), 'the drawing buffer to follow the canvas');
       box = await canvas.boundingBox();
@@ -454,7 +454,7 @@ await check('frames a second and the time of a pick', async () => {
       uncapped.push(await turn(p.page));
       const ceiling = await engine.newPage({type: 'window'});
       try {
-        await ceiling.goto(`${origin}/ceiling.html`);
+        await ceiling.goto(`${origin}/ceiling.html?width=${WIDTH}&height=${HEIGHT}`);
         await ceiling.evaluate(frameHold);
         await waitFor(() => ceiling.evaluate(() => window.ceilingFrames > 0), 'the ceiling page');
         figures.triangles = await ceiling.evaluate(() => window.ceilingTriangles);
