@@ -102,26 +102,19 @@ static bool* capabilityFlag(GLenum cap) {
     }
 }
 
-// Sets or clears one capability; the waiting geometry is drawn under the old setting.
-static void setCapability(GLenum cap, bool on) {
-    refuseInList("glEnable or glDisable in a display list");
+// Sets one capability; the waiting geometry is drawn under the old setting. The program
+// never clears one, so the layer has no glDisable.
+void glEnable(GLenum cap) {
+    refuseInList("glEnable in a display list");
     stateChanging();
     if (cap == GL_AUTO_NORMAL) {
         return; // it only concerns evaluators, which the layer has none of
     }
     bool* flag = capabilityFlag(cap);
     if (flag == nullptr) {
-        unsupportedGl("this glEnable or glDisable capability");
+        unsupportedGl("this glEnable capability");
     }
-    *flag = on;
-}
-
-void glEnable(GLenum cap) {
-    setCapability(cap, true);
-}
-
-void glDisable(GLenum cap) {
-    setCapability(cap, false);
+    *flag = true;
 }
 
 void glGetIntegerv(GLenum pname, GLint* params) {

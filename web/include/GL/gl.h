@@ -78,7 +78,6 @@ typedef double GLclampd;
 extern "C++" {
 // State and buffers (web/gl_state.cpp; glReadPixels in web/webgl_backend.cpp).
 void glEnable(GLenum cap);
-void glDisable(GLenum cap);
 void glGetIntegerv(GLenum pname, GLint* params);
 void glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
 void glClearColor(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
