@@ -12,30 +12,19 @@
 #include <cstdlib>
 #include <memory>
 
-// clang-format off
-EM_JS(void, webglutDisplayModeBits, (int alpha, int depth, int stencil, int multisample), {
-    Module.glutModeBits = {alpha: alpha, depth: depth, stencil: stencil, multisample: multisample};
-    Module.glutSpecialKeys = {};
-});
-EM_JS(void, webglutSpecialKey, (const char* key, int code),
-      { Module.glutSpecialKeys[UTF8ToString(key)] = code; });
-// clang-format on
-
 // GLUT's display-mode bits that the window's WebGL context follows, and the codes of the
-// special keys the program reads, by the names the DOM gives them (event.key), as GLUT's
+// special keys the program reads by the names the DOM gives them (event.key), as GLUT's
 // header declares them; handed to the page's JavaScript before main runs.
+// clang-format off
+EM_JS(void, webglutNumbers, (int alpha, int depth, int stencil, int multisample, int left,
+                             int up, int right, int down), {
+    Module.glutModeBits = {alpha: alpha, depth: depth, stencil: stencil, multisample: multisample};
+    Module.glutSpecialKeys = {ArrowLeft: left, ArrowUp: up, ArrowRight: right, ArrowDown: down};
+});
+// clang-format on
 [[gnu::constructor]] static void handGlutNumbers() {
-    static const struct {
-        const char* key;
-        int code;
-    } SPECIAL_KEYS[] = {{"ArrowLeft", GLUT_KEY_LEFT},
-                        {"ArrowUp", GLUT_KEY_UP},
-                        {"ArrowRight", GLUT_KEY_RIGHT},
-                        {"ArrowDown", GLUT_KEY_DOWN}};
-    webglutDisplayModeBits(GLUT_ALPHA, GLUT_DEPTH, GLUT_STENCIL, GLUT_MULTISAMPLE);
-    for (const auto& k : SPECIAL_KEYS) {
-        webglutSpecialKey(k.key, k.code);
-    }
+    webglutNumbers(GLUT_ALPHA, GLUT_DEPTH, GLUT_STENCIL, GLUT_MULTISAMPLE, GLUT_KEY_LEFT,
+                   GLUT_KEY_UP, GLUT_KEY_RIGHT, GLUT_KEY_DOWN);
 }
 
 // sin and cos of n equal steps round a circle (half a circle when half), closed by a

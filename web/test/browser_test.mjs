@@ -105,9 +105,7 @@ function setUp(body) {
     if (webglWorks) await body().catch((error) => { tally.failed++; throw error; });
   });
 }
-function expect(condition, message) {
-  if (!condition) throw new Error(message);
-}
+function expect(condition, message) { if (!condition) throw new Error(message); }
 const expectNoProblems = (p) => expect(p.problems().length === 0, `errors: ${p.problems().join('; ')}`);
 
 const server = await serve(pageDir, buildDir);
@@ -481,8 +479,9 @@ function pageFiles() {
 }
 
 // The share of two pictures' pixels that differ by more than levels in a channel.
+// Each is a PNG or a decoded picture ({width, height, rgba(x, y)}).
 function differingShare(a, b, levels) {
-  const one = decodePng(a), other = decodePng(b);
+  const [one, other] = [a, b].map((picture) => (Buffer.isBuffer(picture) ? decodePng(picture) : picture));
   if (one.width !== other.width || one.height !== other.height) return 1;
   let differing = 0;
   for (let y = 0; y < one.height; y++) {
@@ -605,7 +604,7 @@ function parseDump(text) {
 function parsePicture(text) {
   const [, width, height] = text.match(/^PICTURE (\d+) (\d+)$/m) || [];
   const rows = text.split('\n').filter((line) => line.startsWith('P ')).map((line) => Buffer.from(line.slice(2), 'hex'));
-  return {width: Number(width), height: Number(height), rows};
+  return {width: Number(width), height: Number(height), rows, rgba: (x, y) => [...rows[y].subarray(3 * x, 3 * x + 3)]};
 }
 
 function besideMesa() {
@@ -650,14 +649,7 @@ function besideMesa() {
     const native = parsePicture(dumps.native), web = parsePicture(dumps.web);
     expect(native.width > 0 && native.rows.length === native.height, 'Mesa\'s picture is whole');
     expect(web.width === native.width && web.rows.length === native.height, 'the page\'s picture is whole');
-    let close = 0;
-    native.rows.forEach((row, y) => {
-      for (let i = 0; i < row.length; i += 3) {
-        const d = Math.max(...[0, 1, 2].map((c) => Math.abs(row[i + c] - web.rows[y][i + c])));
-        if (d <= 4) close++;
-      }
-    });
-    figures.picture = (100 * close) / (native.width * native.height);
+    figures.picture = 100 * (1 - differingShare(native, web, 4));
     expect(native.rows.some((row) => row.some((byte) => byte > 40)), 'Mesa\'s picture is not black');
     expect(figures.picture >= 99.5, `${figures.picture.toFixed(2)} % of pixels within 4 levels`);
   });
@@ -668,9 +660,7 @@ function besideMesa() {
 // ---------------------------------------------------------------------------------------
 
 // A figure to print, or "-" where its check stopped before it.
-function fixed(value, digits) {
-  return Number.isFinite(value) ? value.toFixed(digits) : '-';
-}
+function fixed(value, digits) { return Number.isFinite(value) ? value.toFixed(digits) : '-'; }
 
 function printFigures(name) {
   if (figures.fps) {

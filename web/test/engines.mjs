@@ -550,9 +550,7 @@ class WebDriverPage {
   }
   async actions() { return (await this.driver()).actions({async: true}); }
 
-  on(event, listener) {
-    this.listeners[event].push(listener);
-  }
+  on(event, listener) { this.listeners[event].push(listener); }
   async goto(url) {
     await (await this.driver()).get(url);
     await this.evaluate(collectErrors);
@@ -637,12 +635,8 @@ class WebDriverMouse {
     await actions.perform();
     [this.x, this.y] = [x, y];
   }
-  async down({button = 'left'} = {}) {
-    await (await this.page.actions()).press(BUTTONS[button]).perform();
-  }
-  async up({button = 'left'} = {}) {
-    await (await this.page.actions()).release(BUTTONS[button]).perform();
-  }
+  async down({button = 'left'} = {}) { await (await this.page.actions()).press(BUTTONS[button]).perform(); }
+  async up({button = 'left'} = {}) { await (await this.page.actions()).release(BUTTONS[button]).perform(); }
   async click(x, y, {button = 'left'} = {}) {
     await this.move(x, y);
     await (await this.page.actions()).press(BUTTONS[button]).release(BUTTONS[button]).perform();
