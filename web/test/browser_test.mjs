@@ -15,8 +15,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
-import {decodePng, launchEngine, median, openProgram, readFacts, serve, startVirtualDisplay,
-        waitFor} from './engines.mjs';
+import {launchEngine, median, openProgram, readFacts, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
 const options = {'--engine': 'chromium', '--page': null};
 const positional = [];
@@ -185,7 +184,7 @@ function inAWindow() {
     expect(context, 'no WebGL context');
     console.log(`# ${engineName}: ${context}`);
     await waitFor(async () => {
-      const {pixels, channels} = decodePng(await p.shot());
+      const {pixels, channels} = await p.shot();
       return pixels.some((value, i) => i % channels < 3 && value > 40);
     }, 'the first picture');
   }, ESSENTIAL);
@@ -479,9 +478,8 @@ function pageFiles() {
 }
 
 // The share of two pictures' pixels that differ by more than levels in a channel.
-// Each is a PNG or a decoded picture ({width, height, rgba(x, y)}).
-function differingShare(a, b, levels) {
-  const [one, other] = [a, b].map((picture) => (Buffer.isBuffer(picture) ? decodePng(picture) : picture));
+// Each is a picture ({width, height, rgba(x, y)}).
+function differingShare(one, other, levels) {
   if (one.width !== other.width || one.height !== other.height) return 1;
   let differing = 0;
   for (let y = 0; y < one.height; y++) {

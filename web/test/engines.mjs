@@ -22,7 +22,8 @@
 //     openMenu(at), menuEntry(label), chooseFromMenu(at, label, way): the pop-up menu
 //     loseContext(), restoreContext(): the WebGL context, through WEBGL_lose_context
 //     expectInert(at)          after the end: frames, keys, clicks and menu do nothing
-//   waitFor(condition, what, deadline), median(values), decodePng(png)
+//   waitFor(condition, what, deadline), median(values), decodePng(png): a picture with
+//   rgba(x, y) and equals(other), as ProgramPage.shot() gives the canvas's
 // The engines:
 //   chromium  headless Chromium through puppeteer-core (the DevTools protocol);
 //   firefox   Firefox ESR through puppeteer-core over WebDriver BiDi, in a window;
@@ -223,7 +224,8 @@ class ProgramPage {
   problems() { return [...this.errors, ...this.warnings]; }
   status() { return this.page.$eval('#status', (e) => e.textContent); }
   consoleText() { return this.page.$eval('#console', (e) => e.textContent); }
-  shot() { return this.canvas.screenshot(); }
+  // The canvas's picture (decodePng's), in the engine's own way.
+  async shot() { return this.canvas.picture ? this.canvas.picture() : decodePng(await this.canvas.screenshot()); }
   // Gives the canvas the keyboard's focus, in every engine.
   focus() { return this.canvas.evaluate((c) => c.focus()); }
   // Waits until the status line says text.
@@ -253,9 +255,8 @@ class ProgramPage {
   // The colour of a drawing-buffer pixel, in a picture that may have more pixels than the
   // buffer.
   async pixel([x, y]) {
-    const picture = decodePng(await this.shot());
-    return picture.rgba(Math.floor((x * picture.width) / this.size.width),
-                        Math.floor((y * picture.height) / this.size.height));
+    const shot = await this.shot();
+    return shot.rgba(Math.floor((x * shot.width) / this.size.width), Math.floor((y * shot.height) / this.size.height));
   }
   // Runs action; gives what the program prints from then on, once it is not empty and
   // holds text.
@@ -608,12 +609,12 @@ class WebDriverElement {
       return {x: r.x, y: r.y, width: r.width, height: r.height};
     });
   }
-  // WebKit's picture of a WebGL canvas alone is caught in the middle of a frame: take the
-  // window's and cut the element out.
-  async screenshot() {
+  // The element's picture, decoded. WebKit's picture of a WebGL canvas alone is caught in
+  // the middle of a frame: take the window's and cut the element out.
+  async picture() {
     const box = await this.boundingBox();
     const scale = await this.page.evaluate(() => window.devicePixelRatio);
-    return cropPng(await this.page.screenshot(), box, scale);
+    return crop(decodePng(await this.page.screenshot()), box, scale);
   }
 }
 
@@ -682,44 +683,25 @@ export function decodePng(png) {
       pixels[y * stride + i] = (x + predictor) & 255;
     }
   }
-  const rgba = (px, py) => {
-    const i = py * stride + px * channels;
-    return [pixels[i], pixels[i + 1], pixels[i + 2]];
-  };
-  return {width, height, channels, rgba, pixels};
+  return picture(width, height, channels, pixels);
 }
 
-// Encodes 8-bit RGB or RGBA pixels as a PNG, every row unfiltered.
-function encodePng(width, height, channels, pixels) {
-  const chunk = (type, data) => {
-    const head = Buffer.alloc(8);
-    head.writeUInt32BE(data.length, 0);
-    head.write(type, 4, 'ascii');
-    const crc = Buffer.alloc(4);
-    crc.writeUInt32BE(zlib.crc32(Buffer.concat([head.subarray(4), data])));
-    return Buffer.concat([head, data, crc]);
-  };
-  const header = Buffer.alloc(13);
-  header.writeUInt32BE(width, 0);
-  header.writeUInt32BE(height, 4);
-  header.set([8, channels === 4 ? 6 : 2, 0, 0, 0], 8);
-  const stride = width * channels;
-  const raw = Buffer.alloc(height * (stride + 1));
-  for (let y = 0; y < height; y++) pixels.copy(raw, y * (stride + 1) + 1, y * stride, (y + 1) * stride);
-  return Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', header),
-                        chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]);
+// A picture of 8-bit pixels: {width, height, channels, pixels, rgba(x, y), equals(other)}.
+function picture(width, height, channels, pixels) {
+  const rgba = (x, y) => [...pixels.subarray((y * width + x) * channels, (y * width + x) * channels + 3)];
+  const equals = (other) => other.width === width && other.height === height && other.pixels.equals(pixels);
+  return {width, height, channels, pixels, rgba, equals};
 }
 
-// The part of a PNG under a box in CSS pixels, at scale device pixels to the CSS pixel.
-function cropPng(png, box, scale) {
-  const picture = decodePng(png);
+// The part of a picture under a box in CSS pixels, at scale device pixels to the CSS pixel.
+function crop(whole, box, scale) {
+  const {channels} = whole;
   const left = Math.round(box.x * scale), top = Math.round(box.y * scale);
   const width = Math.round(box.width * scale), height = Math.round(box.height * scale);
-  const stride = picture.width * picture.channels;
-  const pixels = Buffer.alloc(width * height * picture.channels);
+  const pixels = Buffer.alloc(width * height * channels);
   for (let y = 0; y < height; y++) {
-    const start = (top + y) * stride + left * picture.channels;
-    picture.pixels.copy(pixels, y * width * picture.channels, start, start + width * picture.channels);
+    const start = ((top + y) * whole.width + left) * channels;
+    whole.pixels.copy(pixels, y * width * channels, start, start + width * channels);
   }
-  return encodePng(width, height, picture.channels, pixels);
+  return picture(width, height, channels, pixels);
 }
