@@ -34,8 +34,8 @@ constexpr int LIGHT_COUNT = 8;
 
 struct Light {
     bool enabled;
-    float ambient[4];
-    float diffuse[4];
+    float ambient[4];  // OpenGL's default: black
+    float diffuse[4];  // OpenGL's default: white for light 0, black for the others
     float position[4]; // eye coordinates, as transformed when glLightfv was called
 };
 
@@ -87,7 +87,6 @@ struct GlState {
     bool depthTest = false;
     bool lighting = false;
     bool normalize = false;
-    GLenum shadeModel = GL_SMOOTH;
     Light lights[LIGHT_COUNT] = {};
     float lightModelAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
     float materialAmbient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
@@ -120,8 +119,7 @@ Matrix modelviewProjection();
 // ---------------------------------------------------------------------------------------
 
 // A primitive split into what OpenGL implementations draw, as indices into its vertices:
-// four per triangle (a, b, c, then the provoking vertex whose colour flat shading uses),
-// in their order and winding, and two per line.
+// three per triangle, in their order and winding, and two per line.
 struct Pieces {
     std::vector<int> triangles;
     std::vector<int> lines;
@@ -129,7 +127,7 @@ struct Pieces {
 // Splits a primitive of mode with count vertices into pieces (cleared first).
 void splitPrimitive(GLenum mode, int count, Pieces& pieces);
 
-// The current normal after a sphere or a skipped list, as their own glNormal calls leave it.
+// Sets the current normal: after a sphere, as GLUT's own glNormal calls leave it.
 void setCurrentNormal(const float normal[3]);
 
 // ---------------------------------------------------------------------------------------
@@ -174,13 +172,6 @@ struct SphereMesh {
     std::vector<unsigned short> faces; // three vertex indices per triangle, in GLUT's order
     float lastNormal[3];               // the normal GLUT's calls leave current
 };
-
-// ---------------------------------------------------------------------------------------
-// Selection (web/selection.cpp)
-// ---------------------------------------------------------------------------------------
-
-// True while glRenderMode has selection on.
-bool selectionActive();
 
 // ---------------------------------------------------------------------------------------
 // The WebGL back end (web/webgl_backend.cpp)

@@ -21,9 +21,8 @@ struct DisplayList {
 };
 
 static struct ListState {
-    std::vector<DisplayList> lists{1};  // list n at index n; 0 is no list
-    GLuint compiling = 0;               // the list being recorded, or 0
-    bool executeWhileCompiling = false; // GL_COMPILE_AND_EXECUTE
+    std::vector<DisplayList> lists{1}; // list n at index n; 0 is no list
+    GLuint compiling = 0;              // the list being recorded, or 0
 } recorder;
 
 bool recordInList(ListOp op, GLenum e1, GLenum e2, float a, float b, float c, float d) {
@@ -31,7 +30,7 @@ bool recordInList(ListOp op, GLenum e1, GLenum e2, float a, float b, float c, fl
         return false;
     }
     recorder.lists[recorder.compiling].commands.push_back({op, e1, e2, {a, b, c, d}});
-    return !recorder.executeWhileCompiling;
+    return true;
 }
 
 void refuseInList(const char* call) {
@@ -73,12 +72,11 @@ GLuint glGenLists(GLsizei range) {
 
 void glNewList(GLuint list, GLenum mode) {
     if (list == 0 || list >= recorder.lists.size() || recorder.compiling != 0 ||
-        (mode != GL_COMPILE && mode != GL_COMPILE_AND_EXECUTE)) {
+        mode != GL_COMPILE) {
         unsupportedGl("this glNewList");
     }
     recorder.lists[list] = DisplayList();
     recorder.compiling = list;
-    recorder.executeWhileCompiling = mode == GL_COMPILE_AND_EXECUTE;
 }
 
 void glEndList() {

@@ -23,8 +23,8 @@ void setCurrentNormal(const float normal[3]) {
 void splitPrimitive(GLenum mode, int n, Pieces& pieces) {
     pieces.triangles.clear();
     pieces.lines.clear();
-    auto triangle = [&](int a, int b, int c, int provoking) {
-        pieces.triangles.insert(pieces.triangles.end(), {a, b, c, provoking});
+    auto triangle = [&](int a, int b, int c) {
+        pieces.triangles.insert(pieces.triangles.end(), {a, b, c});
     };
     auto line = [&](int a, int b) { pieces.lines.insert(pieces.lines.end(), {a, b}); };
     switch (mode) {
@@ -33,49 +33,30 @@ void splitPrimitive(GLenum mode, int n, Pieces& pieces) {
             line(i, i + 1);
         }
         break;
-    case GL_LINE_STRIP:
-    case GL_LINE_LOOP:
-        for (int i = 0; i + 1 < n; i++) {
-            line(i, i + 1);
-        }
-        if (mode == GL_LINE_LOOP && n > 2) {
-            line(n - 1, 0);
-        }
-        break;
-    case GL_TRIANGLES:
-        for (int i = 0; i + 2 < n; i += 3) {
-            triangle(i, i + 1, i + 2, i + 2);
-        }
-        break;
     case GL_TRIANGLE_STRIP:
         for (int i = 0; i + 2 < n; i++) {
             if (i % 2 == 0) {
-                triangle(i, i + 1, i + 2, i + 2);
+                triangle(i, i + 1, i + 2);
             } else {
-                triangle(i + 1, i, i + 2, i + 2);
+                triangle(i + 1, i, i + 2);
             }
-        }
-        break;
-    case GL_TRIANGLE_FAN:
-        for (int i = 1; i + 1 < n; i++) {
-            triangle(0, i, i + 1, i + 1);
         }
         break;
     case GL_QUADS:
         for (int i = 0; i + 3 < n; i += 4) {
-            triangle(i, i + 1, i + 3, i + 3);
-            triangle(i + 1, i + 2, i + 3, i + 3);
+            triangle(i, i + 1, i + 3);
+            triangle(i + 1, i + 2, i + 3);
         }
         break;
     case GL_QUAD_STRIP:
         for (int i = 0; i + 3 < n; i += 2) {
-            triangle(i + 2, i, i + 1, i + 3);
-            triangle(i + 2, i + 1, i + 3, i + 3);
+            triangle(i + 2, i, i + 1);
+            triangle(i + 2, i + 1, i + 3);
         }
         break;
     case GL_POLYGON:
         for (int i = 1; i + 1 < n; i++) {
-            triangle(i, i + 1, 0, 0);
+            triangle(i, i + 1, 0);
         }
         break;
     default:
@@ -87,7 +68,7 @@ void glBegin(GLenum mode) {
     if (recordInList(OP_BEGIN, mode)) {
         return;
     }
-    if (mode < GL_LINES || mode > GL_POLYGON || primitive.mode != 0) {
+    if (primitive.mode != 0) {
         unsupportedGl("this glBegin");
     }
     primitive.mode = mode;

@@ -4,6 +4,7 @@
 // Called by the program's modules; the pipeline, the back end and selection read the record.
 #include "web/gl_layer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -101,26 +102,19 @@ static bool* capabilityFlag(GLenum cap) {
     }
 }
 
-// Sets or clears one capability; the waiting geometry is drawn under the old setting.
-static void setCapability(GLenum cap, bool on) {
-    refuseInList("glEnable or glDisable in a display list");
+// Sets one capability; the waiting geometry is drawn under the old setting. The program
+// never clears one, so the layer has no glDisable.
+void glEnable(GLenum cap) {
+    refuseInList("glEnable in a display list");
     stateChanging();
     if (cap == GL_AUTO_NORMAL) {
         return; // it only concerns evaluators, which the layer has none of
     }
     bool* flag = capabilityFlag(cap);
     if (flag == nullptr) {
-        unsupportedGl("this glEnable or glDisable capability");
+        unsupportedGl("this glEnable capability");
     }
-    *flag = on;
-}
-
-void glEnable(GLenum cap) {
-    setCapability(cap, true);
-}
-
-void glDisable(GLenum cap) {
-    setCapability(cap, false);
+    *flag = true;
 }
 
 void glGetIntegerv(GLenum pname, GLint* params) {
@@ -129,9 +123,6 @@ void glGetIntegerv(GLenum pname, GLint* params) {
         for (int i = 0; i < 4; i++) {
             params[i] = gl.viewport[i];
         }
-        break;
-    case GL_RENDER_MODE:
-        params[0] = selectionActive() ? GL_SELECT : GL_RENDER;
         break;
     default:
         unsupportedGl("this glGetIntegerv query");
@@ -170,54 +161,32 @@ void glShadeModel(GLenum mode) {
     if (recordInList(OP_SHADE_MODEL, mode)) {
         return;
     }
-    if (mode != GL_SMOOTH && mode != GL_FLAT) {
+    if (mode != GL_SMOOTH) {
         unsupportedGl("this glShadeModel mode");
     }
-    gl.shadeModel = mode;
 }
 
+// A light's position only: its colours keep OpenGL's defaults.
 void glLightfv(GLenum light, GLenum pname, const GLfloat* params) {
     refuseInList("glLightfv in a display list");
-    if (light < GL_LIGHT0 || light >= GL_LIGHT0 + LIGHT_COUNT) {
-        unsupportedGl("this glLightfv light");
+    if (light < GL_LIGHT0 || light >= GL_LIGHT0 + LIGHT_COUNT || pname != GL_POSITION) {
+        unsupportedGl("this glLightfv light or parameter");
     }
     stateChanging();
-    Light& l = gl.lights[light - GL_LIGHT0];
-    switch (pname) {
-    case GL_POSITION:
-        transformPoint(gl.modelview.back(), params, l.position);
-        break;
-    case GL_AMBIENT:
-    case GL_DIFFUSE:
-        for (int i = 0; i < 4; i++) {
-            (pname == GL_AMBIENT ? l.ambient : l.diffuse)[i] = params[i];
-        }
-        break;
-    default:
-        unsupportedGl("this glLightfv parameter");
-    }
+    transformPoint(gl.modelview.back(), params, gl.lights[light - GL_LIGHT0].position);
 }
 
-// Only front faces are ever lit (the layer has no two-sided lighting), so GL_FRONT and
-// GL_FRONT_AND_BACK set the same material.
+// The front material's ambient and diffuse colour, as the program sets it: only front faces
+// are ever lit (the layer has no two-sided lighting).
 void glMaterialfv(GLenum face, GLenum pname, const GLfloat* params) {
     if (recordInList(OP_MATERIAL, face, pname, params[0], params[1], params[2], params[3])) {
         return;
     }
-    if (face != GL_FRONT && face != GL_FRONT_AND_BACK) {
-        unsupportedGl("this glMaterialfv face");
+    if (face != GL_FRONT || pname != GL_AMBIENT_AND_DIFFUSE) {
+        unsupportedGl("this glMaterialfv face or parameter");
     }
-    if (pname != GL_AMBIENT && pname != GL_DIFFUSE && pname != GL_AMBIENT_AND_DIFFUSE) {
-        unsupportedGl("this glMaterialfv parameter");
-    }
-    for (int i = 0; i < 4; i++) {
-        if (pname != GL_DIFFUSE) {
-            gl.materialAmbient[i] = params[i];
-        }
-        if (pname != GL_AMBIENT) {
-            gl.materialDiffuse[i] = params[i];
-        }
-    }
+    std::copy(params, params + 4, gl.materialAmbient);
+    std::copy(params, params + 4, gl.materialDiffuse);
 }
 
 // ---------------------------------------------------------------------------------------

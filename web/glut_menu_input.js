@@ -28,17 +28,15 @@ mergeInto(LibraryManager.library, {
     installed: false,
     shaped: false, // whether reshape has had the buffer's size yet
 
-    // GLUT's special key codes for the named keys of event.key, and the characters GLUT
-    // sends for the named keys that type one.
-    SPECIAL: {F1: 1, F2: 2, F3: 3, F4: 4, F5: 5, F6: 6, F7: 7, F8: 8, F9: 9, F10: 10,
-              F11: 11, F12: 12, ArrowLeft: 100, ArrowUp: 101, ArrowRight: 102,
-              ArrowDown: 103, PageUp: 104, PageDown: 105, Home: 106, End: 107, Insert: 108},
+    // The characters GLUT sends for the named keys of event.key that type one. GLUT's
+    // special keys' codes and display-mode bits come from its header, through
+    // web/glut_sphere.cpp: Module.glutSpecialKeys and Module.glutModeBits.
     TYPED: {Escape: 27, Enter: 13, Backspace: 8, Tab: 9, Delete: 127},
     LEFT: 0, RIGHT: 2, // GLUT buttons, numbered as DOM mouse buttons are
+    MAX_PIXEL_RATIO: 2, // buffer pixels per CSS pixel at most; beyond it costs more than it shows
     LONG_PRESS_MS: 500, // a finger held this long without moving is the right button
     SLOP: 10, // CSS pixels a finger may wander and still tap or long-press
     CLICK_SLOP: 2, // CSS pixels a mouse may wander and still click
-    MAX_PIXEL_RATIO: 2, // buffer pixels per CSS pixel at most; beyond it costs more than it shows
 
     call: function(run) {
       if (!WebGlut.ended) callUserCallback(run);
@@ -46,7 +44,7 @@ mergeInto(LibraryManager.library, {
 
     // Canvas pixels per CSS pixel across and down, and the canvas's place on the page.
     scale: function() {
-      var canvas = Module['canvas'];
+      var canvas = Module.canvas;
       var rect = canvas.getBoundingClientRect();
       return {rect: rect, x: canvas.width / rect.width, y: canvas.height / rect.height};
     },
@@ -63,7 +61,7 @@ mergeInto(LibraryManager.library, {
     // size before the frame drawn at it.
     fit: function() {
       if (WebGlut.ended) return; // the last picture stays, scaled, once the program ends
-      var canvas = Module['canvas'];
+      var canvas = Module.canvas;
       var rect = canvas.getBoundingClientRect();
       var ratio = Math.min(window.devicePixelRatio || 1, WebGlut.MAX_PIXEL_RATIO);
       var width = Math.max(1, Math.round(rect.width * ratio));
@@ -128,7 +126,7 @@ mergeInto(LibraryManager.library, {
     // One press of the key whose DOM key value is `key`; false if the program has no use
     // for it. The keyboard and the page's on-screen keys both come here.
     pressKey: function(key) {
-      var special = WebGlut.SPECIAL[key];
+      var special = Module.glutSpecialKeys[key];
       var typed = key.length == 1 ? key.charCodeAt(0) : WebGlut.TYPED[key];
       if (special !== undefined && WebGlut.special) {
         WebGlut.call(function() {
@@ -148,7 +146,7 @@ mergeInto(LibraryManager.library, {
     install: function() {
       if (WebGlut.installed) return;
       WebGlut.installed = true;
-      var canvas = Module['canvas'];
+      var canvas = Module.canvas;
       canvas.addEventListener('contextmenu', function(event) { event.preventDefault(); });
       canvas.addEventListener('mousedown', function(event) {
         // The page must not scroll under a press: its release would land elsewhere.
@@ -365,9 +363,9 @@ mergeInto(LibraryManager.library, {
       }
       if (told) return;
       if (cause === undefined || cause instanceof ExitStatus) {
-        if (Module['onProgramEnd']) Module['onProgramEnd'](status);
-      } else if (Module['onAbort']) {
-        Module['onAbort'](String(cause));
+        if (Module.onProgramEnd) Module.onProgramEnd(status);
+      } else if (Module.onAbort) {
+        Module.onAbort(String(cause));
       }
     },
   },
@@ -391,7 +389,8 @@ mergeInto(LibraryManager.library, {
   // and the next frame draws the same picture. The program's state and input carry on.
   glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay', 'webglContextRestored'],
   glutMainLoop: function() {
-    var canvas = Module['canvas'];
+    var canvas = Module.canvas;
+    Module.MAX_PIXEL_RATIO = WebGlut.MAX_PIXEL_RATIO; // for the browser check to read
     canvas.addEventListener('webglcontextlost', function(event) {
       event.preventDefault();
       WebGlut.lost = true;
@@ -403,8 +402,8 @@ mergeInto(LibraryManager.library, {
       _glutPostRedisplay();
     });
     WebGlut.fit();
-    var beforeFrame = Module['preMainLoop'];
-    Module['preMainLoop'] = function() {
+    var beforeFrame = Module.preMainLoop;
+    Module.preMainLoop = function() {
       if (WebGlut.lost) return false; // no frame into a lost context
       WebGlut.fit();
       return beforeFrame ? beforeFrame() : undefined;
@@ -421,12 +420,12 @@ mergeInto(LibraryManager.library, {
   // glutCreateWindow makes the context through, has nothing to do here.
   glutCreateWindow__deps: ['$GLUT'],
   glutCreateWindow: function(name) {
-    var mode = GLUT.initDisplayMode;
-    Module.ctx = Module['canvas'].getContext('webgl', {
-      alpha: (mode & 0x0008 /* GLUT_ALPHA */) != 0,
-      depth: (mode & 0x0010 /* GLUT_DEPTH */) != 0,
-      stencil: (mode & 0x0020 /* GLUT_STENCIL */) != 0,
-      antialias: (mode & 0x0080 /* GLUT_MULTISAMPLE */) != 0,
+    var mode = GLUT.initDisplayMode, bits = Module.glutModeBits;
+    Module.ctx = Module.canvas.getContext('webgl', {
+      alpha: (mode & bits.alpha) != 0,
+      depth: (mode & bits.depth) != 0,
+      stencil: (mode & bits.stencil) != 0,
+      antialias: (mode & bits.multisample) != 0,
     });
     return Module.ctx ? 1 : 0;
   },

@@ -1,14 +1,31 @@
 // GLUT's solid sphere, which the toolchain's GLUT lacks: the mesh of each radius, slices
 // and stacks is built once, with GLUT's own vertices, strips and order, so that it draws
 // and picks as it does natively, and handed whole to the sink (which keeps it in WebGL
-// buffers, or clips its triangles for a pick).
+// buffers, or clips its triangles for a pick). Also hands web/glut_menu_input.js the
+// numbers of GLUT's header it needs.
 #include "web/gl_layer.h"
 
 #include <GL/glut.h>
+#include <emscripten.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+
+// GLUT's display-mode bits that the window's WebGL context follows, and the codes of the
+// special keys the program reads by the names the DOM gives them (event.key), as GLUT's
+// header declares them; handed to the page's JavaScript before main runs.
+// clang-format off
+EM_JS(void, webglutNumbers, (int alpha, int depth, int stencil, int multisample, int left,
+                             int up, int right, int down), {
+    Module.glutModeBits = {alpha: alpha, depth: depth, stencil: stencil, multisample: multisample};
+    Module.glutSpecialKeys = {ArrowLeft: left, ArrowUp: up, ArrowRight: right, ArrowDown: down};
+});
+// clang-format on
+[[gnu::constructor]] static void handGlutNumbers() {
+    webglutNumbers(GLUT_ALPHA, GLUT_DEPTH, GLUT_STENCIL, GLUT_MULTISAMPLE, GLUT_KEY_LEFT,
+                   GLUT_KEY_UP, GLUT_KEY_RIGHT, GLUT_KEY_DOWN);
+}
 
 // sin and cos of n equal steps round a circle (half a circle when half), closed by a
 // repeat of the first entry (or the far pole), in single precision.
@@ -64,10 +81,8 @@ static std::unique_ptr<SphereMesh> buildSphere(int id, float radius, int slices,
             }
         }
         splitPrimitive(GL_TRIANGLE_STRIP, static_cast<int>(strip.size()), pieces);
-        for (size_t t = 0; t < pieces.triangles.size(); t += 4) {
-            for (size_t v = 0; v < 3; v++) {
-                mesh->faces.push_back(static_cast<unsigned short>(strip[pieces.triangles[t + v]]));
-            }
+        for (int index : pieces.triangles) {
+            mesh->faces.push_back(static_cast<unsigned short>(strip[index]));
         }
     }
     for (int i = 0; i < 3; i++) {

@@ -28,10 +28,6 @@ static struct SelectionState {
 constexpr int MAX_NAME_STACK = 64; // OpenGL's minimum
 constexpr int MAX_CLIPPED = 9;     // a triangle clipped by six planes has at most 9 vertices
 
-bool selectionActive() {
-    return sel.active;
-}
-
 // Appends one word to the buffer, marking the overflow when it is full.
 static void writeWord(GLuint word) {
     if (sel.written < sel.size) {
@@ -118,16 +114,6 @@ void glPushName(GLuint name) {
         unsupportedGl("a glPushName beyond the name stack's depth");
     }
     sel.names.push_back(name);
-}
-
-void glPopName() {
-    if (!sel.active) {
-        return;
-    }
-    writeHitRecord();
-    if (!sel.names.empty()) {
-        sel.names.pop_back();
-    }
 }
 
 void glLoadName(GLuint name) {
@@ -297,7 +283,7 @@ static void selectPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertic
         clip[i] = toClip(mvp, vertices[i].position);
     }
     splitPrimitive(mode, static_cast<int>(vertices.size()), pieces);
-    for (size_t i = 0; i < pieces.triangles.size(); i += 4) {
+    for (size_t i = 0; i < pieces.triangles.size(); i += 3) {
         selectTriangle(clip[pieces.triangles[i]], clip[pieces.triangles[i + 1]],
                        clip[pieces.triangles[i + 2]]);
     }

@@ -9,12 +9,47 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
-// Each batch vertex: eye x, y, z; eye normal x, y, z; the front material's ambient r, g, b,
-// a; its diffuse r, g, b, a (unlit: the vertex's colour).
-constexpr int BATCH_FLOATS = 14;
+// The contract between this file and the JavaScript below, declared once here: the
+// shader's attribute locations, the layouts of a batch vertex, a sphere instance and the
+// state record, all handed to webglSetUp as numbers, which the JavaScript reads by name.
+enum Attribute {
+    ATTRIBUTE_POSITION,
+    ATTRIBUTE_NORMAL,
+    ATTRIBUTE_AMBIENT,
+    ATTRIBUTE_DIFFUSE,
+    ATTRIBUTE_MODELVIEW, // four locations, a column each
+};
+
+// One vertex of the batch, in eye coordinates, with the front material (unlit: its diffuse
+// is the vertex's colour).
+struct BatchVertex {
+    float position[3];
+    float normal[3];
+    float ambient[4];
+    float diffuse[4];
+};
 constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
+
+// One sphere drawn: the modelview's four columns and the material (unlit: the current
+// colour as its diffuse).
+struct SphereInstance {
+    float modelview[16];
+    float ambient[4];
+    float diffuse[4];
+};
+
+// What a draw reads besides its vertices: the uniforms of the shader.
+struct ShaderState {
+    float projection[16];
+    float sceneAmbient[4];
+    float lightDirection[LIGHT_COUNT][3]; // the enabled lights first, unit vectors in eye space
+    float lightAmbient[LIGHT_COUNT][4];
+    float lightDiffuse[LIGHT_COUNT][4];
+};
 
 // Compiles the program and makes the batch's buffers in the context of the window GLUT
 // made (Module.ctx); keeps them in Module.orlemazGl, whose sphere meshes start empty and
@@ -22,8 +57,13 @@ constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
 // comes back, since nothing made in the old one survives. A shader that does not compile,
 // or a WebGL without instanced drawing, stops the page with a message.
 // clang-format off
-EM_JS(void, webglSetUp, (int maxLights), {
-    var gl = Module['ctx'];
+EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, int diffuse,
+                         int modelview, int vertexBytes, int vertexPosition, int vertexNormal,
+                         int vertexAmbient, int vertexDiffuse, int instanceBytes,
+                         int instanceModelview, int instanceAmbient, int instanceDiffuse,
+                         int stateProjection, int stateSceneAmbient, int stateLightDirection,
+                         int stateLightAmbient, int stateLightDiffuse), {
+    var webgl = Module.ctx;
     // The modelview comes as four columns: constant for the batch (already in eye
     // coordinates), one per instance for spheres. Its cofactors carry normals.
     var vertex = [
@@ -53,157 +93,163 @@ EM_JS(void, webglSetUp, (int maxLights), {
         '  }',
         '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));',
         '}'].join('\n');
-    var instancing = gl.getExtension('ANGLE_instanced_arrays');
+    var instancing = webgl.getExtension('ANGLE_instanced_arrays');
     if (!instancing)
         throw new Error("the web layer needs WebGL's ANGLE_instanced_arrays");
-    var program = orlemazLinkProgram(gl, "the web layer's shader", vertex,
-        ['position', 'normal', 'ambient', 'diffuse', 'modelview0', 'modelview1',
-         'modelview2', 'modelview3']);
+    var names = [];
+    names[position] = 'position';
+    names[normal] = 'normal';
+    names[ambient] = 'ambient';
+    names[diffuse] = 'diffuse';
+    for (var column = 0; column < 4; column++) names[modelview + column] = 'modelview' + column;
+    var program = orlemazLinkProgram(webgl, "the web layer's shader", vertex, names);
     var at = {};
     ['projection', 'lighting', 'normalizeNormals', 'lightCount', 'sceneAmbient',
      'lightDirection', 'lightAmbient', 'lightDiffuse']
-        .forEach(function(name) { at[name] = gl.getUniformLocation(program, name); });
-    gl.enableVertexAttribArray(0);
-    gl.enableVertexAttribArray(1);
-    gl.frontFace(gl.CCW);
-    gl.cullFace(gl.BACK);
-    Module['orlemazGl'] = {
-        gl: gl, at: at, instancing: instancing, meshes: [],
+        .forEach(function(name) { at[name] = webgl.getUniformLocation(program, name); });
+    webgl.enableVertexAttribArray(position);
+    webgl.enableVertexAttribArray(normal);
+    webgl.frontFace(webgl.CCW);
+    webgl.cullFace(webgl.BACK);
+    Module.orlemazGl = {
+        webgl: webgl, at: at, instancing: instancing, meshes: [],
         bound: -2, // -1: the batch, n: mesh n, -2: nothing yet
-        batchVertices: gl.createBuffer(), batchIndices: gl.createBuffer(),
-        instances: gl.createBuffer(),
+        batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
+        instances: webgl.createBuffer(),
+        location: {position: position, normal: normal, ambient: ambient, diffuse: diffuse,
+                   modelview: modelview},
+        vertex: {bytes: vertexBytes, position: vertexPosition, normal: vertexNormal,
+                 ambient: vertexAmbient, diffuse: vertexDiffuse},
+        instance: {bytes: instanceBytes, modelview: instanceModelview,
+                   ambient: instanceAmbient, diffuse: instanceDiffuse},
+        state: {projection: stateProjection, sceneAmbient: stateSceneAmbient,
+                lightDirection: stateLightDirection, lightAmbient: stateLightAmbient,
+                lightDiffuse: stateLightDiffuse},
     };
 });
-// clang-format on
 
-EM_JS(void, webglSetState,
-      (const float* state, int count, int maxLights, bool lighting, bool normalize, bool cull,
-       bool depth),
-      {
-          var s = Module['orlemazGl'], gl = s.gl, at = s.at, f = state >> 2;
-          gl.uniformMatrix4fv(at.projection, false, HEAPF32.subarray(f, f + 16));
-          gl.uniform4fv(at.sceneAmbient, HEAPF32.subarray(f + 16, f + 20));
-          f += 20;
-          gl.uniform3fv(at.lightDirection, HEAPF32.subarray(f, f + 3 * maxLights));
-          f += 3 * maxLights;
-          gl.uniform4fv(at.lightAmbient, HEAPF32.subarray(f, f + 4 * maxLights));
-          f += 4 * maxLights;
-          gl.uniform4fv(at.lightDiffuse, HEAPF32.subarray(f, f + 4 * maxLights));
-          gl.uniform1i(at.lightCount, count);
-          gl.uniform1i(at.lighting, lighting);
-          gl.uniform1i(at.normalizeNormals, normalize);
-          if (cull)
-              gl.enable(gl.CULL_FACE);
-          else
-              gl.disable(gl.CULL_FACE);
-          if (depth)
-              gl.enable(gl.DEPTH_TEST);
-          else
-              gl.disable(gl.DEPTH_TEST);
-      });
+// Hands the shader the state record and the capabilities it reads.
+EM_JS(void, webglSetState, (const ShaderState* state, int count, int maxLights, bool lighting,
+                            bool normalize, bool cull, bool depth), {
+    var s = Module.orlemazGl, webgl = s.webgl, at = s.at;
+    var floats = function(offset, count) {
+        return HEAPF32.subarray((state + offset) >> 2, ((state + offset) >> 2) + count);
+    };
+    webgl.uniformMatrix4fv(at.projection, false, floats(s.state.projection, 16));
+    webgl.uniform4fv(at.sceneAmbient, floats(s.state.sceneAmbient, 4));
+    webgl.uniform3fv(at.lightDirection, floats(s.state.lightDirection, 3 * maxLights));
+    webgl.uniform4fv(at.lightAmbient, floats(s.state.lightAmbient, 4 * maxLights));
+    webgl.uniform4fv(at.lightDiffuse, floats(s.state.lightDiffuse, 4 * maxLights));
+    webgl.uniform1i(at.lightCount, count);
+    webgl.uniform1i(at.lighting, lighting);
+    webgl.uniform1i(at.normalizeNormals, normalize);
+    if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
+    if (depth) webgl.enable(webgl.DEPTH_TEST); else webgl.disable(webgl.DEPTH_TEST);
+});
 
 // Fills the batch's buffers: count vertices, and the indices of its pieces.
-// clang-format off
 EM_JS(void, webglUploadBatch,
-      (const float* vertices, int count, const unsigned short* indices, int indexCount), {
-    var s = Module['orlemazGl'], gl = s.gl;
-    gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
-    gl.bufferData(gl.ARRAY_BUFFER, HEAPF32.subarray(vertices >> 2, (vertices >> 2) + count * 14),
-                  gl.STREAM_DRAW);
-    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-    gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
-                  HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount), gl.STREAM_DRAW);
+      (const BatchVertex* vertices, int count, const unsigned short* indices, int indexCount), {
+    var s = Module.orlemazGl, webgl = s.webgl;
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.batchVertices);
+    webgl.bufferData(webgl.ARRAY_BUFFER,
+                     HEAPU8.subarray(vertices, vertices + count * s.vertex.bytes), webgl.STREAM_DRAW);
+    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
+    webgl.bufferData(webgl.ELEMENT_ARRAY_BUFFER,
+                     HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount), webgl.STREAM_DRAW);
     s.bound = -2;
 });
 
 // Draws part of the batch: from index first, its triangles' indices then its lines'.
 EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
-    var s = Module['orlemazGl'], gl = s.gl, ext = s.instancing;
+    var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
     if (s.bound != -1) {
-        gl.bindBuffer(gl.ARRAY_BUFFER, s.batchVertices);
-        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-        gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 56, 0);
-        gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 56, 12);
-        gl.vertexAttribPointer(2, 4, gl.FLOAT, false, 56, 24);
-        gl.vertexAttribPointer(3, 4, gl.FLOAT, false, 56, 40);
-        ext.vertexAttribDivisorANGLE(2, 0);
-        ext.vertexAttribDivisorANGLE(3, 0);
-        gl.enableVertexAttribArray(2);
-        gl.enableVertexAttribArray(3);
+        var layout = s.vertex;
+        webgl.bindBuffer(webgl.ARRAY_BUFFER, s.batchVertices);
+        webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
+        [[at.position, 3, layout.position], [at.normal, 3, layout.normal],
+         [at.ambient, 4, layout.ambient], [at.diffuse, 4, layout.diffuse]]
+            .forEach(function(a) {
+                webgl.vertexAttribPointer(a[0], a[1], webgl.FLOAT, false, layout.bytes, a[2]);
+            });
+        [at.ambient, at.diffuse].forEach(function(location) {
+            ext.vertexAttribDivisorANGLE(location, 0);
+            webgl.enableVertexAttribArray(location);
+        });
         for (var column = 0; column < 4; column++) {
-            gl.disableVertexAttribArray(4 + column);
-            gl.vertexAttrib4f(4 + column, column == 0 ? 1 : 0, column == 1 ? 1 : 0,
-                              column == 2 ? 1 : 0, column == 3 ? 1 : 0);
+            webgl.disableVertexAttribArray(at.modelview + column);
+            webgl.vertexAttrib4f(at.modelview + column, column == 0 ? 1 : 0, column == 1 ? 1 : 0,
+                                 column == 2 ? 1 : 0, column == 3 ? 1 : 0);
         }
         s.bound = -1;
     }
     if (triangleIndices > 0)
-        gl.drawElements(gl.TRIANGLES, triangleIndices, gl.UNSIGNED_SHORT, first * 2);
+        webgl.drawElements(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_SHORT, first * 2);
     if (lineIndices > 0)
-        gl.drawElements(gl.LINES, lineIndices, gl.UNSIGNED_SHORT, (first + triangleIndices) * 2);
+        webgl.drawElements(webgl.LINES, lineIndices, webgl.UNSIGNED_SHORT,
+                           (first + triangleIndices) * 2);
 });
 
 // Draws count spheres of mesh id (its buffers filled from points, normals and faces the
-// first time), each instance 24 floats: the modelview's columns, the material's ambient and
-// diffuse.
+// first time), from count instances.
 EM_JS(void, webglDrawSpheres,
       (int id, const float* points, const float* normals, int pointCount,
-       const unsigned short* faces, int faceIndices, const float* instances, int count), {
-    var s = Module['orlemazGl'], gl = s.gl, ext = s.instancing;
+       const unsigned short* faces, int faceIndices, const SphereInstance* instances, int count), {
+    var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
     var mesh = s.meshes[id];
+    // The points, then the normals, in one buffer.
+    var pointBytes = pointCount * 3 * 4;
     if (!mesh) {
-        mesh = s.meshes[id] = {vertices: gl.createBuffer(), indices: gl.createBuffer()};
-        gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
-        gl.bufferData(gl.ARRAY_BUFFER, pointCount * 24, gl.STATIC_DRAW);
-        gl.bufferSubData(gl.ARRAY_BUFFER, 0,
-                         HEAPF32.subarray(points >> 2, (points >> 2) + pointCount * 3));
-        gl.bufferSubData(gl.ARRAY_BUFFER, pointCount * 12,
-                         HEAPF32.subarray(normals >> 2, (normals >> 2) + pointCount * 3));
-        gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-        gl.bufferData(gl.ELEMENT_ARRAY_BUFFER,
-                      HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices), gl.STATIC_DRAW);
+        mesh = s.meshes[id] = {vertices: webgl.createBuffer(), indices: webgl.createBuffer()};
+        webgl.bindBuffer(webgl.ARRAY_BUFFER, mesh.vertices);
+        webgl.bufferData(webgl.ARRAY_BUFFER, 2 * pointBytes, webgl.STATIC_DRAW);
+        webgl.bufferSubData(webgl.ARRAY_BUFFER, 0, HEAPU8.subarray(points, points + pointBytes));
+        webgl.bufferSubData(webgl.ARRAY_BUFFER, pointBytes,
+                            HEAPU8.subarray(normals, normals + pointBytes));
+        webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+        webgl.bufferData(webgl.ELEMENT_ARRAY_BUFFER,
+                         HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices), webgl.STATIC_DRAW);
     }
-    gl.bindBuffer(gl.ARRAY_BUFFER, mesh.vertices);
-    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-    gl.vertexAttribPointer(0, 3, gl.FLOAT, false, 0, 0);
-    gl.vertexAttribPointer(1, 3, gl.FLOAT, false, 0, pointCount * 12);
-    gl.bindBuffer(gl.ARRAY_BUFFER, s.instances);
-    gl.bufferData(gl.ARRAY_BUFFER, HEAPF32.subarray(instances >> 2, (instances >> 2) + count * 24),
-                  gl.STREAM_DRAW);
-    for (var i = 0; i < 6; i++) {
-        var index = i < 4 ? 4 + i : i - 2; // the columns, then ambient and diffuse
-        gl.vertexAttribPointer(index, 4, gl.FLOAT, false, 96, i * 16);
-        ext.vertexAttribDivisorANGLE(index, 1);
-        gl.enableVertexAttribArray(index);
-    }
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, mesh.vertices);
+    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, mesh.indices);
+    webgl.vertexAttribPointer(at.position, 3, webgl.FLOAT, false, 0, 0);
+    webgl.vertexAttribPointer(at.normal, 3, webgl.FLOAT, false, 0, pointBytes);
+    var layout = s.instance;
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
+    webgl.bufferData(webgl.ARRAY_BUFFER,
+                     HEAPU8.subarray(instances, instances + count * layout.bytes), webgl.STREAM_DRAW);
+    var perInstance = [[at.ambient, layout.ambient], [at.diffuse, layout.diffuse]];
+    for (var column = 0; column < 4; column++)
+        perInstance.push([at.modelview + column, layout.modelview + column * 4 * 4]);
+    perInstance.forEach(function(a) {
+        webgl.vertexAttribPointer(a[0], 4, webgl.FLOAT, false, layout.bytes, a[1]);
+        ext.vertexAttribDivisorANGLE(a[0], 1);
+        webgl.enableVertexAttribArray(a[0]);
+    });
     s.bound = id;
-    ext.drawElementsInstancedANGLE(gl.TRIANGLES, faceIndices, gl.UNSIGNED_SHORT, 0, count);
+    ext.drawElementsInstancedANGLE(webgl.TRIANGLES, faceIndices, webgl.UNSIGNED_SHORT, 0, count);
 });
 // clang-format on
 
 EM_JS(void, webglSetViewport, (int x, int y, int width, int height),
-      { Module['ctx'].viewport(x, y, width, height); });
+      { Module.ctx.viewport(x, y, width, height); });
 
 EM_JS(void, webglClear, (float r, float g, float b, float a, bool colour, bool depth), {
-    var gl = Module['ctx'];
-    gl.clearColor(r, g, b, a);
-    gl.clear((colour ? gl.COLOR_BUFFER_BIT : 0) | (depth ? gl.DEPTH_BUFFER_BIT : 0));
+    var webgl = Module.ctx;
+    webgl.clearColor(r, g, b, a);
+    webgl.clear((colour ? webgl.COLOR_BUFFER_BIT : 0) | (depth ? webgl.DEPTH_BUFFER_BIT : 0));
 });
 
 EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char* out), {
-    var gl = Module['ctx'];
-    gl.readPixels(x, y, width, height, gl.RGBA, gl.UNSIGNED_BYTE,
-                  HEAPU8.subarray(out, out + width * height * 4));
+    var webgl = Module.ctx;
+    webgl.readPixels(x, y, width, height, webgl.RGBA, webgl.UNSIGNED_BYTE,
+                     HEAPU8.subarray(out, out + width * height * 4));
 });
-
-// Floats per sphere instance: the modelview's four columns, the material's ambient and
-// diffuse (unlit: the current colour).
-constexpr int INSTANCE_FLOATS = 24;
 
 // A sphere waiting to be drawn, with the state it was drawn under.
 struct SphereDraw {
     const SphereMesh* mesh;
-    float instance[INSTANCE_FLOATS];
+    SphereInstance instance;
 };
 
 // One draw waiting, in the frame's order: a part of the batch or a sphere.
@@ -218,10 +264,10 @@ struct DrawCommand {
 // of state waits, so that the batch's buffers are filled once and each mesh's spheres go
 // in one draw.
 static struct BackendState {
-    bool ready = false;                    // whether the context has the program and buffers
-    bool stateSent = false;                // whether the context has had the state at all
-    unsigned sentVersion = 0;              // GlState::stateVersion when the state was last sent
-    std::vector<float> vertices;           // BATCH_FLOATS per vertex
+    bool ready = false;       // whether the context has the program and buffers
+    bool stateSent = false;   // whether the context has had the state at all
+    unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
+    std::vector<BatchVertex> vertices;
     std::vector<unsigned short> indices;   // the closed parts' indices
     std::vector<unsigned short> triangles; // the open part's
     std::vector<unsigned short> lines;     // the open part's
@@ -233,7 +279,15 @@ static struct BackendState {
 // Sets the context up on first use: at the first draw, and at the first after a restore.
 static void ensureReady() {
     if (!backend.ready) {
-        webglSetUp(LIGHT_COUNT);
+        webglSetUp(LIGHT_COUNT, ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_AMBIENT,
+                   ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(BatchVertex),
+                   offsetof(BatchVertex, position), offsetof(BatchVertex, normal),
+                   offsetof(BatchVertex, ambient), offsetof(BatchVertex, diffuse),
+                   sizeof(SphereInstance), offsetof(SphereInstance, modelview),
+                   offsetof(SphereInstance, ambient), offsetof(SphereInstance, diffuse),
+                   offsetof(ShaderState, projection), offsetof(ShaderState, sceneAmbient),
+                   offsetof(ShaderState, lightDirection), offsetof(ShaderState, lightAmbient),
+                   offsetof(ShaderState, lightDiffuse));
         backend.ready = true;
         backend.stateSent = false;
     }
@@ -247,16 +301,9 @@ static void sendState() {
     }
     backend.stateSent = true;
     backend.sentVersion = gl.stateVersion;
-    float state[20 + 11 * LIGHT_COUNT] = {};
-    for (int i = 0; i < 16; i++) {
-        state[i] = gl.projection.back().m[i];
-    }
-    for (int i = 0; i < 4; i++) {
-        state[16 + i] = gl.lightModelAmbient[i];
-    }
-    float* direction = state + 20;
-    float* ambient = direction + 3 * LIGHT_COUNT;
-    float* diffuse = ambient + 4 * LIGHT_COUNT;
+    ShaderState state = {};
+    std::copy(gl.projection.back().m, gl.projection.back().m + 16, state.projection);
+    std::copy(gl.lightModelAmbient, gl.lightModelAmbient + 4, state.sceneAmbient);
     int count = 0;
     for (const Light& l : gl.lights) {
         if (!l.enabled) {
@@ -268,16 +315,14 @@ static void sendState() {
         const float length =
             std::sqrt(l.position[0] * l.position[0] + l.position[1] * l.position[1] +
                       l.position[2] * l.position[2]);
-        for (int i = 0; i < 4; i++) {
-            if (i < 3) {
-                direction[count * 3 + i] = length > 0.0f ? l.position[i] / length : 0.0f;
-            }
-            ambient[count * 4 + i] = l.ambient[i];
-            diffuse[count * 4 + i] = l.diffuse[i];
+        for (int i = 0; i < 3; i++) {
+            state.lightDirection[count][i] = length > 0.0f ? l.position[i] / length : 0.0f;
         }
+        std::copy(l.ambient, l.ambient + 4, state.lightAmbient[count]);
+        std::copy(l.diffuse, l.diffuse + 4, state.lightDiffuse[count]);
         count++;
     }
-    webglSetState(state, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace, gl.depthTest);
+    webglSetState(&state, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace, gl.depthTest);
 }
 
 // Closes the batch's open part: its indices join the closed parts' and its draw waits.
@@ -298,7 +343,7 @@ static void closePart() {
 // Draws the waiting spheres from first to last (indices into BackendState::spheres), those
 // of one mesh in one instanced draw each.
 static void drawSpheres(size_t first, size_t last) {
-    static std::vector<float> instances;
+    static std::vector<SphereInstance> instances;
     static std::vector<bool> drawn;
     drawn.assign(last - first, false);
     for (size_t i = first; i < last; i++) {
@@ -310,14 +355,13 @@ static void drawSpheres(size_t first, size_t last) {
         for (size_t k = i; k < last; k++) {
             if (!drawn[k - first] && backend.spheres[k].mesh == &mesh) {
                 drawn[k - first] = true;
-                const float* instance = backend.spheres[k].instance;
-                instances.insert(instances.end(), instance, instance + INSTANCE_FLOATS);
+                instances.push_back(backend.spheres[k].instance);
             }
         }
         webglDrawSpheres(mesh.id, mesh.points.data(), mesh.normals.data(),
                          static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
                          static_cast<int>(mesh.faces.size()), instances.data(),
-                         static_cast<int>(instances.size() / INSTANCE_FLOATS));
+                         static_cast<int>(instances.size()));
     }
 }
 
@@ -331,8 +375,7 @@ static void flushDraws() {
     }
     sendState();
     if (!backend.vertices.empty()) {
-        webglUploadBatch(backend.vertices.data(),
-                         static_cast<int>(backend.vertices.size() / BATCH_FLOATS),
+        webglUploadBatch(backend.vertices.data(), static_cast<int>(backend.vertices.size()),
                          backend.indices.data(), static_cast<int>(backend.indices.size()));
     }
     for (const DrawCommand& c : backend.commands) {
@@ -362,83 +405,50 @@ static void currentNormalMatrix(float out[9]) {
     }
 }
 
-// Appends one vertex in eye coordinates: its position from v, its normal and colour from
-// source (the provoking vertex under flat shading), the material current now.
-static unsigned short appendVertex(const ObjectVertex& v, const ObjectVertex& source,
-                                   const float normals[9]) {
+// Appends one vertex in eye coordinates, with the material current now.
+static void appendVertex(const ObjectVertex& v, const float normals[9]) {
     const float position[4] = {v.position[0], v.position[1], v.position[2], 1.0f};
     float eye[4] = {};
     transformPoint(gl.modelview.back(), position, eye);
-    float n[3] = {};
+    BatchVertex out = {{eye[0], eye[1], eye[2]}, {}, {}, {}};
     for (int row = 0; row < 3; row++) {
-        n[row] = normals[row] * source.normal[0] + normals[3 + row] * source.normal[1] +
-                 normals[6 + row] * source.normal[2];
+        out.normal[row] = normals[row] * v.normal[0] + normals[3 + row] * v.normal[1] +
+                          normals[6 + row] * v.normal[2];
     }
-    const float* diffuse = gl.lighting ? gl.materialDiffuse : source.colour;
-    const unsigned short index =
-        static_cast<unsigned short>(backend.vertices.size() / BATCH_FLOATS);
-    backend.vertices.insert(backend.vertices.end(),
-                            {eye[0], eye[1], eye[2], n[0], n[1], n[2], gl.materialAmbient[0],
-                             gl.materialAmbient[1], gl.materialAmbient[2], gl.materialAmbient[3],
-                             diffuse[0], diffuse[1], diffuse[2], diffuse[3]});
-    return index;
+    const float* diffuse = gl.lighting ? gl.materialDiffuse : v.colour;
+    std::copy(gl.materialAmbient, gl.materialAmbient + 4, out.ambient);
+    std::copy(diffuse, diffuse + 4, out.diffuse);
+    backend.vertices.push_back(out);
 }
 
-static void drawPrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
+// Queues one glBegin/glEnd primitive in the batch, its vertices in eye coordinates.
+static void queuePrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
     splitPrimitive(mode, static_cast<int>(vertices.size()), backend.pieces);
-    const std::vector<int>& triangles = backend.pieces.triangles;
-    const std::vector<int>& lines = backend.pieces.lines;
-    const bool flat = gl.shadeModel == GL_FLAT;
-    // Flat shading gives every vertex of a piece its own copy, in the provoking vertex's
-    // normal and colour.
-    const size_t added = flat ? triangles.size() / 4 * 3 + lines.size() : vertices.size();
-    if (backend.vertices.size() / BATCH_FLOATS + added > MAX_BATCH_VERTICES) {
+    if (backend.vertices.size() + vertices.size() > MAX_BATCH_VERTICES) {
         flushDraws();
     }
     float normals[9] = {};
     currentNormalMatrix(normals);
-    if (flat) {
-        for (size_t i = 0; i < triangles.size(); i += 4) {
-            const ObjectVertex& provoking = vertices[triangles[i + 3]];
-            for (size_t k = 0; k < 3; k++) {
-                backend.triangles.push_back(
-                    appendVertex(vertices[triangles[i + k]], provoking, normals));
-            }
-        }
-        for (size_t i = 0; i < lines.size(); i += 2) {
-            const ObjectVertex& provoking = vertices[lines[i + 1]];
-            for (size_t k = 0; k < 2; k++) {
-                backend.lines.push_back(appendVertex(vertices[lines[i + k]], provoking, normals));
-            }
-        }
-        return;
-    }
-    const unsigned short first =
-        static_cast<unsigned short>(backend.vertices.size() / BATCH_FLOATS);
+    const size_t first = backend.vertices.size();
     for (const ObjectVertex& v : vertices) {
-        appendVertex(v, v, normals);
+        appendVertex(v, normals);
     }
-    for (size_t i = 0; i < triangles.size(); i += 4) {
-        for (size_t k = 0; k < 3; k++) {
-            backend.triangles.push_back(static_cast<unsigned short>(first + triangles[i + k]));
-        }
+    for (int index : backend.pieces.triangles) {
+        backend.triangles.push_back(static_cast<unsigned short>(first + index));
     }
-    for (int index : lines) {
+    for (int index : backend.pieces.lines) {
         backend.lines.push_back(static_cast<unsigned short>(first + index));
     }
 }
 
-static void drawSphere(const SphereMesh& mesh) {
+// Queues one of GLUT's spheres as an instance of its mesh.
+static void queueSphere(const SphereMesh& mesh) {
     closePart();
     SphereDraw d = {&mesh, {}};
     const float* diffuse = gl.lighting ? gl.materialDiffuse : gl.colour;
-    for (int i = 0; i < 16; i++) {
-        d.instance[i] = gl.modelview.back().m[i];
-    }
-    for (int i = 0; i < 4; i++) {
-        d.instance[16 + i] = gl.materialAmbient[i];
-        d.instance[20 + i] = diffuse[i];
-    }
+    std::copy(gl.modelview.back().m, gl.modelview.back().m + 16, d.instance.modelview);
+    std::copy(gl.materialAmbient, gl.materialAmbient + 4, d.instance.ambient);
+    std::copy(diffuse, diffuse + 4, d.instance.diffuse);
     backend.commands.push_back({static_cast<int>(backend.spheres.size()), 0, 0, 0});
     backend.spheres.push_back(d);
 }
@@ -454,7 +464,7 @@ static void clearBuffers(GLbitfield mask) {
                (mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
 }
 
-const GeometrySink WEBGL_SINK = {drawPrimitive, drawSphere, alwaysReached, clearBuffers,
+const GeometrySink WEBGL_SINK = {queuePrimitive, queueSphere, alwaysReached, clearBuffers,
                                  flushDraws};
 
 void webglViewport() {

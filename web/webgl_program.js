@@ -5,25 +5,25 @@
 // ceiling page that the browser check measures the layer against loads this same file, so
 // that both pay the same for the same work. A shader or program that fails throws an error
 // that begins with `what`, unless the context is lost, when WebGL reports nothing.
-function orlemazLinkProgram(gl, what, vertexSource, attributes) {
+function orlemazLinkProgram(webgl, what, vertexSource, attributes) {
   var fragmentSource = 'precision mediump float; varying vec4 colour;' +
                        'void main() { gl_FragColor = colour; }';
   function check(ok, log) {
-    if (!ok && !gl.isContextLost()) throw new Error(what + ': ' + log);
+    if (!ok && !webgl.isContextLost()) throw new Error(what + ': ' + log);
   }
   function shader(type, source) {
-    var s = gl.createShader(type);
-    gl.shaderSource(s, source);
-    gl.compileShader(s);
-    check(gl.getShaderParameter(s, gl.COMPILE_STATUS), gl.getShaderInfoLog(s));
+    var s = webgl.createShader(type);
+    webgl.shaderSource(s, source);
+    webgl.compileShader(s);
+    check(webgl.getShaderParameter(s, webgl.COMPILE_STATUS), webgl.getShaderInfoLog(s));
     return s;
   }
-  var program = gl.createProgram();
-  gl.attachShader(program, shader(gl.VERTEX_SHADER, vertexSource));
-  gl.attachShader(program, shader(gl.FRAGMENT_SHADER, fragmentSource));
-  attributes.forEach(function(name, i) { gl.bindAttribLocation(program, i, name); });
-  gl.linkProgram(program);
-  check(gl.getProgramParameter(program, gl.LINK_STATUS), gl.getProgramInfoLog(program));
-  gl.useProgram(program);
+  var program = webgl.createProgram();
+  webgl.attachShader(program, shader(webgl.VERTEX_SHADER, vertexSource));
+  webgl.attachShader(program, shader(webgl.FRAGMENT_SHADER, fragmentSource));
+  attributes.forEach(function(name, i) { webgl.bindAttribLocation(program, i, name); });
+  webgl.linkProgram(program);
+  check(webgl.getProgramParameter(program, webgl.LINK_STATUS), webgl.getProgramInfoLog(program));
+  webgl.useProgram(program);
   return program;
 }

@@ -7,6 +7,7 @@
 # Builds the sanitized page into OUT_DIR (compiler output in OUT_DIR/build.log) and storms
 # it for ORLEMAZ_STORM_SECONDS (60 by default; ORLEMAZ_STORM_SEED replays a run), output in
 # OUT_DIR/storm.log; prints one line: the events and the time, or the failure and its seed.
+# Reads the caller's $native (run_native_side): the camera tool gives the program's facts.
 web_sanitizer_storm() {
     # stage_release names these; local here, they leave the caller's release alone.
     # shellcheck disable=SC2034
@@ -27,7 +28,7 @@ web_sanitizer_storm() {
     fi
     echo "Storming it in headless Chromium for ${ORLEMAZ_STORM_SECONDS:-60} s (output in $log) ..."
     if timeout --kill-after=30 $((${ORLEMAZ_STORM_SECONDS:-60} + 600)) \
-        node web/test/storm.mjs "$site" >"$log" 2>&1 &&
+        node web/test/storm.mjs "$site" "$native/camera_points" >"$log" 2>&1 &&
         summary=$(sed -n 's/^storm: \([0-9]* events in [0-9.]* s\) .*, no report$/\1/p' "$log") &&
         [ -n "$summary" ]; then
         echo "sanitized storm: $summary, no report"

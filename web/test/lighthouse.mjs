@@ -4,13 +4,15 @@
 // several runs. Beside it, in turn, it audits a floor: a page that only makes a WebGL
 // context for a canvas of the page's size, since on a machine without a GPU the first
 // context of a browser costs its main thread a long task that no page can avoid.
-// Usage: node lighthouse.mjs [--runs N] PAGE_DIR...   (npx fetches Lighthouse once)
+// Usage: node lighthouse.mjs [--runs N] [--facts CAMERA_POINTS_TOOL] PAGE_DIR...
+//   (npx fetches Lighthouse once; the floor's canvas takes the program's window size from
+//   the camera tool's facts, build-web/native/camera_points unless told.)
 import {execFile} from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {promisify} from 'node:util';
-import {serve} from './engines.mjs';
+import {median, readFacts, serve} from './engines.mjs';
 
 const LIGHTHOUSE = 'lighthouse@12.2.3';
 // SwiftShader in the GPU process, as the browser check draws: without it this Chromium
@@ -18,19 +20,22 @@ const LIGHTHOUSE = 'lighthouse@12.2.3';
 const CHROMIUM_FLAGS = '--headless=new --no-sandbox --use-angle=swiftshader ' +
   '--enable-unsafe-swiftshader --disable-background-networking --no-first-run';
 const args = process.argv.slice(2);
-const runsAt = args.indexOf('--runs');
-const runs = runsAt >= 0 ? Number(args.splice(runsAt, 2)[1]) : 3;
+const option = (name, fallback) => {
+  const at = args.indexOf(name);
+  return at >= 0 ? args.splice(at, 2)[1] : fallback;
+};
+const runs = Number(option('--runs', 3));
+const {width, height} = readFacts(option('--facts', 'build-web/native/camera_points')).window;
 
 const floor = fs.mkdtempSync(path.join(os.tmpdir(), 'orlemaz-floor-'));
 fs.writeFileSync(path.join(floor, 'index.html'), `<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
 <meta name="description" content="A WebGL context and nothing else."><title>floor</title>
 <link rel="icon" href="data:,"></head><body><p>A WebGL context</p>
-<canvas width="680" height="480"></canvas><script>
+<canvas width="${width}" height="${height}"></canvas><script>
 addEventListener('load', () => document.querySelector('canvas').getContext('webgl'));
 </script></body></html>`);
 
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
 // Runs Lighthouse in a process of its own, while this one serves the page.
 async function audit(url) {
   const {stdout} = await promisify(execFile)('npx', ['--yes', LIGHTHOUSE, url, '--quiet',

@@ -5,21 +5,21 @@
 // closed, resizes of the window and of its pixel ratio, and the WebGL context lost and
 // restored. Any page error, console error or sanitizer report fails it; at the end the
 // program must still run: frames come, keys answer, h prints what it printed at the start.
-// Usage: node storm.mjs BUILD_WEB_DIR [--seconds S] [--seed N]
+// Usage: node storm.mjs PAGE_DIR CAMERA_POINTS_TOOL [--seconds S] [--seed N]
 //   (ORLEMAZ_STORM_SECONDS and ORLEMAZ_STORM_SEED give the same; the seed is printed, to
-//   replay a run.)
-import {launchEngine, serve, waitFor} from './engines.mjs';
+//   replay a run; the camera keys come from the program's facts.)
+import {launchEngine, openProgram, readFacts, serve, waitFor} from './engines.mjs';
 
 const option = (name, fallback) => {
   const i = process.argv.indexOf(name);
   return i > 0 ? process.argv[i + 1] : fallback;
 };
-const buildDir = process.argv[2];
+const [buildDir, cameraTool] = process.argv.slice(2);
 const seconds = Number(option('--seconds', process.env.ORLEMAZ_STORM_SECONDS || 60));
 const seed = Number(option('--seed', process.env.ORLEMAZ_STORM_SEED || Math.floor(Math.random() * 2 ** 32)));
-const CAMERA_KEYS = ['ArrowLeft', 'ArrowRight', 'ArrowUp', 'ArrowDown', 'z', 'Z', '+', '-'];
-const ENDS_PROGRAM = 'Salir'; // the menu entry that ends the program, which the storm leaves alone
-const SANITIZER_REPORT = /AddressSanitizer|UndefinedBehaviorSanitizer|LeakSanitizer|runtime error:/;
+const FACTS = readFacts(cameraTool);
+const CAMERA_KEYS = FACTS.cameraKeys.map(([key]) => key);
+const ENDS_PROGRAM = FACTS.menu.quit; // the entry that ends the program, which the storm leaves alone
 const WINDOW = {width: 1280, height: 800};
 
 // Numbers in [0, 1) from a 32-bit seed (mulberry32): the same seed, the same storm.
@@ -35,50 +35,15 @@ const random = random32(seed);
 const between = (low, high) => low + random() * (high - low);
 const oneOf = (list) => list[Math.floor(random() * list.length)];
 
-// Counts the frames the program asks for, and holds them back while window.heldFrames is an
-// array: the toolchain asks for each frame through the window's requestAnimationFrame,
-// looked up at every call.
-function countFrames() {
-  const request = window.requestAnimationFrame.bind(window);
-  window.framesAsked = 0;
-  window.heldFrames = null;
-  window.requestAnimationFrame = (frame) => {
-    window.framesAsked++;
-    return window.heldFrames ? window.heldFrames.push(frame) : request(frame);
-  };
-  // Runs the held frames at once, and holds no more.
-  window.releaseFrames = () => {
-    const waiting = window.heldFrames || [];
-    window.heldFrames = null;
-    waiting.forEach((frame) => frame(performance.now()));
-  };
-}
-
-// Opens the page in a fresh tab: records what it reports as errors and warnings, counts its
-// frames, and waits for the program to run.
+// Opens the page in a fresh tab and waits for the program to run.
 async function openPage(engine, origin) {
-  const page = await engine.newPage();
-  await page.setViewport(WINDOW);
-  const p = {page, errors: [], warnings: [], viewport: WINDOW};
-  page.on('pageerror', (error) => p.errors.push(`page error: ${error.message}`));
-  page.on('console', (message) => {
-    const text = message.text();
-    if (message.type() === 'error' || SANITIZER_REPORT.test(text)) p.errors.push(text);
-    else if (['warn', 'warning'].includes(message.type())) p.warnings.push(text);
-  });
-  await page.goto(`${origin}/index.html`);
-  await page.evaluate(countFrames);
-  p.status = () => page.$eval('#status', (e) => e.textContent);
-  p.consoleText = () => page.$eval('#console', (e) => e.textContent);
-  p.frames = () => page.evaluate(() => window.framesAsked);
-  p.menuOpen = () => page.$('.glut-menu').then((menu) => menu !== null);
-  await waitFor(async () => (await p.status()).includes('is running'), 'the program to start', 60000);
-  p.canvas = await page.$('#canvas');
+  const p = await openProgram(engine, `${origin}/index.html`, {viewport: WINDOW});
+  await p.running(60000);
   await measure(p);
   return p;
 }
 
-// Finds the part of the canvas inside the window (p.box), scrolling the page to it when a
+// Finds the part of the canvas inside the window (p.visible), scrolling the page to it when a
 // small window leaves none.
 async function measure(p) {
   const visible = async () => {
@@ -87,27 +52,18 @@ async function measure(p) {
     const right = Math.min(x + width, p.viewport.width), bottom = Math.min(y + height, p.viewport.height);
     return right - left >= 1 && bottom - top >= 1 ? {x: left, y: top, width: right - left, height: bottom - top} : null;
   };
-  p.box = await visible();
-  if (!p.box) {
+  p.visible = await visible();
+  if (!p.visible) {
     await p.canvas.evaluate((canvas) => canvas.scrollIntoView({block: 'nearest', inline: 'nearest'}));
-    p.box = await waitFor(visible, 'the canvas in the window');
+    p.visible = await waitFor(visible, 'the canvas in the window');
   }
 }
 
 // Presses a key with the canvas focused; gives what the program prints from then on, once
 // it holds `expected` (or anything at all). What one press prints comes in one turn.
 async function output(p, key, expected = '') {
-  const before = (await p.consoleText()).length;
-  await p.canvas.focus();
-  await p.page.keyboard.press(key);
-  const printed = async () => (await p.consoleText()).slice(before);
-  await waitFor(async () => {
-    const text = await printed();
-    return text.length > 0 && text.includes(expected);
-  }, `output for ${key}`).catch(async (error) => {
-    throw new Error(`${error.message}: ${JSON.stringify(await printed())}`);
-  });
-  return printed();
+  await p.focus();
+  return p.output(() => p.page.keyboard.press(key), expected, `output for ${key}`);
 }
 
 // The program still runs: the page says so, frames come, and h prints what it printed at
@@ -115,11 +71,11 @@ async function output(p, key, expected = '') {
 async function expectAlive(p, banner) {
   const status = await p.status();
   if (!status.includes('is running')) throw new Error(`the page says "${status}"`);
-  const frames = await p.frames();
-  await p.canvas.focus();
+  const frames = await p.framesAsked();
+  await p.focus();
   await p.page.keyboard.press('ArrowLeft');
   await p.page.keyboard.press('ArrowRight');
-  await waitFor(async () => (await p.frames()) > frames + 2, 'frames to come');
+  await waitFor(async () => (await p.framesAsked()) > frames + 2, 'frames to come');
   // The ball, if on, may print besides.
   await output(p, 'h', banner);
 }
@@ -131,7 +87,7 @@ async function expectAlive(p, banner) {
 // A point on the canvas, now and then in its first or last row or column of pixels: half a
 // pixel in from the edge, where the browser cannot round it off the canvas.
 function onCanvas(p) {
-  const {x, y, width, height} = p.box;
+  const {x, y, width, height} = p.visible;
   const edge = random() < 0.1;
   return [x + (edge ? oneOf([0.5, width - 0.5]) : between(0.5, width - 0.5)),
           y + (edge ? oneOf([0.5, height - 0.5]) : between(0.5, height - 0.5))];
@@ -153,17 +109,12 @@ function outside(p, box, [px, py]) {
 async function menuEvent(p) {
   const {mouse} = p.page;
   const [x, y] = onCanvas(p);
-  await mouse.move(x, y);
-  await mouse.down({button: 'right'});
-  await waitFor(() => p.menuOpen(), 'the menu to open');
+  await p.openMenu([x, y]);
   const menu = await (await p.page.$('.glut-menu')).boundingBox();
   // The entries the window shows whole, but the one that ends the program.
-  const entries = [];
-  for (const entry of await p.page.$$('.glut-menu-entry')) {
-    const b = await entry.boundingBox();
-    if ((await entry.evaluate((e) => e.textContent)) !== ENDS_PROGRAM && b.x >= 0 && b.y >= 0 &&
-        b.x + b.width <= p.viewport.width && b.y + b.height <= p.viewport.height) entries.push(b);
-  }
+  const entries = (await p.menuEntries()).filter(({label, box: b}) => label !== ENDS_PROGRAM &&
+    b.x >= 0 && b.y >= 0 && b.x + b.width <= p.viewport.width && b.y + b.height <= p.viewport.height)
+    .map(({box}) => box);
   const entry = entries.length ? oneOf(entries) : null;
   const way = entry ? oneOf(['drag', 'clicks', 'away']) : 'away';
   const [ex, ey] = entry ? [entry.x + between(2, entry.width - 2), entry.y + between(2, entry.height - 2)] : [];
@@ -181,24 +132,11 @@ async function menuEvent(p) {
   return `menu ${way}`;
 }
 
-// The WebGL context is lost now and given back some events later, once the page has heard
-// of the loss (a restoration asked for before is refused); it is lost again only once it
-// is back (a loss asked for while it is still lost does nothing).
+// The WebGL context is lost now and given back some events later, each once the page has
+// heard of the one before.
 async function contextEvent(p) {
   p.lost = !p.lost;
-  if (!p.lost) await waitFor(() => p.page.evaluate(() => window.stormContextLost), 'the page to hear of the loss');
-  if (p.lost) await waitFor(() => p.page.evaluate(() => !window.Module.ctx.isContextLost()), 'the context to come back');
-  await p.page.evaluate((lose) => {
-    const context = window.Module.ctx;
-    // A lost context gives no extensions: keep the one that brings it back.
-    if (!window.stormContext) {
-      window.stormContext = context.getExtension('WEBGL_lose_context');
-      context.canvas.addEventListener('webglcontextlost', () => { window.stormContextLost = true; });
-    }
-    window.stormContextLost = false;
-    if (lose) window.stormContext.loseContext();
-    else window.stormContext.restoreContext();
-  }, p.lost);
+  await (p.lost ? p.loseContext() : p.restoreContext());
   return p.lost ? 'context lost' : 'context restored';
 }
 
@@ -247,7 +185,7 @@ function nextEvent() {
 const FAULTS = [
   ['an error thrown out of a callback (the frame\'s first clear)', async (p) => {
     await p.page.evaluate(() => {
-      const context = window.Module.ctx, clear = context.clear.bind(context);
+      const context = Module.ctx, clear = context.clear.bind(context);
       let planted = true;
       context.clear = (...args) => {
         if (!planted) return clear(...args);
@@ -257,19 +195,25 @@ const FAULTS = [
     });
   }, 'stopped with an error: Error: planted', ['page error: planted']],
   ['a frame asked for before the end, run after it', async (p) => {
-    await p.page.evaluate(() => { window.heldFrames = []; });
+    await p.holdFrames();
     await waitFor(() => p.page.evaluate(() => window.heldFrames.length > 0), 'a frame to hold');
-    await p.canvas.focus();
+    await p.focus();
     await p.page.keyboard.press('Escape');
   }, 'has ended (exit status 0)', []],
   ['the context lost and restored after the end', async (p) => {
-    await p.canvas.focus();
+    await p.focus();
     await p.page.keyboard.press('Escape');
-    await waitFor(async () => (await p.status()).includes('ended'), 'the end');
+    await p.waitForStatus('ended');
     await contextEvent(p);
     await contextEvent(p);
   }, 'has ended (exit status 0)', []],
 ];
+
+// A random point on the canvas, in drawing-buffer pixels.
+async function onCanvasPoint(p) {
+  const size = await p.measure(false);
+  return [between(0.5, size.width - 0.5), between(0.5, size.height - 0.5)];
+}
 
 // Brings the fault about, then: the page says what stopped the program, reports exactly
 // the expected errors, and after it (held frames run, keys, a click, the right button)
@@ -278,28 +222,8 @@ async function expectFault(engine, origin, [, bringAbout, status, errors]) {
   const p = await openPage(engine, origin);
   try {
     await bringAbout(p);
-    await waitFor(async () => (await p.status()).includes(status), `the page to say "${status}"`);
-    const [text, picture] = [await p.consoleText(), await p.canvas.screenshot()];
-    await p.page.evaluate(() => {
-      const context = window.Module.ctx, clear = context.clear.bind(context);
-      window.clears = 0;
-      context.clear = (...args) => {
-        window.clears++;
-        return clear(...args);
-      };
-      window.releaseFrames();
-    });
-    await p.canvas.focus();
-    for (const key of ['ArrowLeft', 'h']) await p.page.keyboard.press(key);
-    await p.page.mouse.click(...onCanvas(p));
-    await p.page.mouse.click(...onCanvas(p), {button: 'right'});
-    await new Promise((resolve) => setTimeout(resolve, 500));
-    const after = {text: await p.consoleText(), clears: await p.page.evaluate(() => window.clears),
-                   menu: await p.menuOpen()};
-    if (after.text !== text) throw new Error(`printed ${JSON.stringify(after.text.slice(text.length))}`);
-    if (after.clears) throw new Error(`${after.clears} frames drawn`);
-    if (after.menu) throw new Error('a menu opened');
-    if (!(await p.canvas.screenshot()).equals(picture)) throw new Error('the picture changed');
+    await p.waitForStatus(status);
+    await p.expectInert(await onCanvasPoint(p));
     if (JSON.stringify(p.errors) !== JSON.stringify(errors)) throw new Error(`errors: ${p.errors.join('; ')}`);
   } finally {
     await p.page.close();
@@ -316,14 +240,11 @@ async function expectMenuOverPointerStaysOpen(engine, origin) {
     await p.page.setViewport(p.viewport);
     await measure(p);
     const text = await p.consoleText();
-    const [x, y] = [p.box.x + p.box.width / 2, p.box.y + 40];
-    await p.page.mouse.move(x, y);
-    await p.page.mouse.down({button: 'right'});
-    await waitFor(() => p.menuOpen(), 'the menu to open');
+    const [x, y] = [p.visible.x + p.visible.width / 2, p.visible.y + 40];
+    await p.openMenu([x, y]);
     const under = await p.page.evaluate((x, y) => document.elementFromPoint(x, y).className, x, y);
     if (!under.includes('glut-menu-entry')) throw new Error(`the menu opened clear of the pointer, on ${under}`);
-    await p.page.mouse.up({button: 'right'});
-    await new Promise((resolve) => setTimeout(resolve, 300));
+    await p.quiet(() => p.page.mouse.up({button: 'right'}), {mouseup: 1});
     if (!(await p.menuOpen())) throw new Error(`the release chose: the page says "${await p.status()}"`);
     if ((await p.consoleText()) !== text || p.errors.length) throw new Error('the release did something');
   } finally {

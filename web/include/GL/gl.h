@@ -33,13 +33,8 @@ typedef double GLclampd;
 #define GL_TRUE 1
 
 // Primitives.
-#define GL_POINTS 0x0000
 #define GL_LINES 0x0001
-#define GL_LINE_LOOP 0x0002
-#define GL_LINE_STRIP 0x0003
-#define GL_TRIANGLES 0x0004
 #define GL_TRIANGLE_STRIP 0x0005
-#define GL_TRIANGLE_FAN 0x0006
 #define GL_QUADS 0x0007
 #define GL_QUAD_STRIP 0x0008
 #define GL_POLYGON 0x0009
@@ -62,12 +57,8 @@ typedef double GLclampd;
 // Faces, lights and materials.
 #define GL_FRONT 0x0404
 #define GL_BACK 0x0405
-#define GL_FRONT_AND_BACK 0x0408
-#define GL_AMBIENT 0x1200
-#define GL_DIFFUSE 0x1201
 #define GL_POSITION 0x1203
 #define GL_AMBIENT_AND_DIFFUSE 0x1602
-#define GL_FLAT 0x1D00
 #define GL_SMOOTH 0x1D01
 
 // Matrices, buffers and queries.
@@ -76,21 +67,17 @@ typedef double GLclampd;
 #define GL_COLOR_BUFFER_BIT 0x00004000
 #define GL_DEPTH_BUFFER_BIT 0x00000100
 #define GL_VIEWPORT 0x0BA2
-#define GL_RENDER_MODE 0x0C40
 #define GL_RGBA 0x1908
 #define GL_UNSIGNED_BYTE 0x1401
 
 // Display lists and render modes.
 #define GL_COMPILE 0x1300
-#define GL_COMPILE_AND_EXECUTE 0x1301
 #define GL_RENDER 0x1C00
-#define GL_FEEDBACK 0x1C01
 #define GL_SELECT 0x1C02
 
 extern "C++" {
 // State and buffers (web/gl_state.cpp; glReadPixels in web/webgl_backend.cpp).
 void glEnable(GLenum cap);
-void glDisable(GLenum cap);
 void glGetIntegerv(GLenum pname, GLint* params);
 void glViewport(GLint x, GLint y, GLsizei width, GLsizei height);
 void glClearColor(GLclampf red, GLclampf green, GLclampf blue, GLclampf alpha);
@@ -132,7 +119,6 @@ void glSelectBuffer(GLsizei size, GLuint* buffer);
 GLint glRenderMode(GLenum mode);
 void glInitNames();
 void glPushName(GLuint name);
-void glPopName();
 void glLoadName(GLuint name);
 }
 
