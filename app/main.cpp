@@ -1,5 +1,7 @@
-// Program entry: sets up GLUT and the window, registers every callback in one place,
-// builds the menu and the scene, and hands control to the GLUT main loop.
+// Program entry: sets up GLUT and the window, registers the callbacks (display, reshape, keys
+// and plain motion here; the mouse in createMenu; the menu status in createWindow where
+// freeglut's menu needs mending), builds the menu and the scene, and hands control to the
+// GLUT main loop.
 #include <GL/glut.h>
 
 #include "app/app.h"

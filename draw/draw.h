@@ -1,6 +1,6 @@
 // Scene drawing: the geometry primitives, the frame (display), the table, the rods and
-// the players. display is the only routine that draws; picking calls it too, so it loads
-// the selection names as it goes.
+// the players. Every frame is drawn from display, the ball too (stepBall, ball/ball.h);
+// picking calls display as well, so it loads the selection names as it goes.
 #pragma once
 
 #include <initializer_list>

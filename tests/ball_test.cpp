@@ -45,14 +45,6 @@ bool ballDrawnAt(float x, float z) {
     return rgb.r + rgb.g + rgb.b < 200;
 }
 
-// What `step` prints on the console. Captured around the call only, so that a failing check
-// still reaches the test log.
-std::string consoleOf(void (*step)()) {
-    ConsoleCapture console;
-    step();
-    return console.text();
-}
-
 // A second box that also holds the ball's centre in the crowded cases.
 enum Crowding { ALONE, NEXT_ROD_TOO, NEXT_PLAYER_TOO, NEXT_ROD_ONLY };
 

@@ -115,9 +115,7 @@ std::string fireRandomEvent(std::mt19937_64& rng, int* pointerX, int* pointerY, 
 
 // Whether text is nothing but the program's own messages, in any number and order.
 bool onlyOwnMessages(const std::string& text) {
-    static const char* const FIXED[] = {"Choque!\n",       " Escenario \n", "\nMoviendo Mundo",
-                                        "\n PROYECTO CAD", "\n ORLEMAZ",    "\n Escape: Salir",
-                                        "\n\n\n"};
+    static const char* const FIXED[] = {"Choque!\n", " Escenario \n", "\nMoviendo Mundo"};
     size_t at = 0;
     auto take = [&](const std::string& piece) {
         const bool found = text.compare(at, piece.size(), piece) == 0;
@@ -141,6 +139,7 @@ bool onlyOwnMessages(const std::string& text) {
         };
         const bool known =
             std::any_of(std::begin(FIXED), std::end(FIXED), take) ||
+            std::any_of(std::begin(HELP_LINES), std::end(HELP_LINES), take) ||
             orBack(take(" Id: ") && takeNumber(INT_MIN, INT_MAX) && take(" \n")) ||
             orBack(take("\nMovimiento del raton fijado a la barra ") &&
                    takeNumber(ROD_NAME_BASE, ROD_NAME_BASE + ROD_COUNT - 1) && take("."));

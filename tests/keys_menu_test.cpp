@@ -7,7 +7,7 @@
 
 #include "app/scene_state.h"
 #include "draw/draw.h"
-#include "harness/program_facts.h"
+#include "harness/help_banner.h"
 #include "input/input.h"
 #include "support/gl_test_env.h"
 #include "view/view.h"
@@ -60,19 +60,14 @@ void countFrame() {
 
 // Whether `handler` asks for a redisplay: a stand-in display routine, which asks for none
 // itself, counts what the next pass of the event loop draws.
-// `printed` receives what the handler wrote on the console, captured around the call only so
-// that a failing check still reaches the test log.
+// `printed` receives what the handler wrote on the console.
 bool requestsRedisplay(const std::function<void()>& handler, std::string* printed) {
     glutDisplayFunc(countFrame);
     for (int i = 0; i < 3; i++) {
         glutMainLoopEvent(); // drains the redisplay the real display routine left pending
     }
     framesDrawn = 0;
-    {
-        ConsoleCapture console;
-        handler();
-        *printed = console.text();
-    }
+    *printed = consoleOf(handler);
     glutMainLoopEvent();
     glutDisplayFunc(display);
     return framesDrawn > 0;

@@ -22,12 +22,9 @@ void bindRod(int index) {
     interaction.lastMouseY = START_Y;
 }
 
-// Moves the pointer to (x, y); returns what the event printed. The capture ends before
-// any check so that failure messages reach the real standard output.
+// Moves the pointer to (x, y); returns what the event printed.
 std::string moveTo(int x, int y) {
-    ConsoleCapture console;
-    passiveMotion(x, y);
-    return console.text();
+    return consoleOf([=] { passiveMotion(x, y); });
 }
 
 std::string rodLine(int index) {

@@ -85,12 +85,9 @@ void windowPoint(const Point& p, int* px, int* py) {
         << *px << "," << *py;
 }
 
-// A left press at (x, y); returns what it printed. The capture ends before any check so
-// that failure messages reach the real standard output.
+// A left press at (x, y); returns what it printed.
 std::string leftPress(int x, int y) {
-    ConsoleCapture console;
-    mouseButton(GLUT_LEFT_BUTTON, GLUT_DOWN, x, y);
-    return console.text();
+    return consoleOf([=] { mouseButton(GLUT_LEFT_BUTTON, GLUT_DOWN, x, y); });
 }
 
 struct PickCase {
@@ -183,14 +180,11 @@ TEST_F(PickingTest, OnlyALeftPressPicks) {
     const BallState ballBefore = ball;
     int x = 0, y = 0;
     ASSERT_NO_FATAL_FAILURE(windowPoint(ROD3_BAR, &x, &y));
-    std::string printed;
-    {
-        ConsoleCapture console;
-        mouseButton(GLUT_LEFT_BUTTON, GLUT_UP, x, y);
-        mouseButton(GLUT_MIDDLE_BUTTON, GLUT_DOWN, x, y);
-        printed = console.text();
-    }
-    EXPECT_EQ(printed, "");
+    EXPECT_EQ(consoleOf([=] {
+                  mouseButton(GLUT_LEFT_BUTTON, GLUT_UP, x, y);
+                  mouseButton(GLUT_MIDDLE_BUTTON, GLUT_DOWN, x, y);
+              }),
+              "");
     EXPECT_EQ(interaction.mode, MODE_NONE);
     EXPECT_EQ(interaction.selectedId, -1);
     EXPECT_EQ(ball.x, ballBefore.x);

@@ -43,8 +43,9 @@ quietly() {
     fi
 }
 
-# Runs a command on a virtual X server of its own, started for it and gone with it, the one
-# screen that the tests, the scripts and the benchmark all draw on (scripts/lib/on-virtual-x).
+# Runs a command on a virtual X server of its own, started for it and gone with it
+# (scripts/lib/on-virtual-x): the scripts and the benchmark never draw on, or send input to,
+# the display they were started from.
 on_virtual_x() {
     "$(dirname "${BASH_SOURCE[0]}")/on-virtual-x" "$@"
 }

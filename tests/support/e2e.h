@@ -10,7 +10,7 @@
 #include <string>
 
 #include "harness/app_process.h"
-#include "harness/program_facts.h"
+#include "harness/help_banner.h"
 
 // X errors other than about windows that have gone fail the test that made them.
 inline const bool X_ERRORS_FAIL_THE_TEST = [] {

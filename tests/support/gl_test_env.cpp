@@ -48,3 +48,9 @@ Mat4 readMatrix(GLenum which) {
     glGetDoublev(which, matrix.m);
     return matrix;
 }
+
+std::string consoleOf(const std::function<void()>& handler) {
+    ConsoleCapture console;
+    handler();
+    return console.text();
+}

@@ -7,6 +7,9 @@
 
 #include <GL/gl.h>
 
+#include <functional>
+#include <string>
+
 #include "harness/colours.h"
 #include "harness/in_process.h"
 
@@ -27,6 +30,10 @@ class SceneTest : public ::testing::Test {
         resetScene();
     }
 };
+
+// What handler prints on the console. Captured around the call only, so that a failing check
+// after it still reaches the test log.
+std::string consoleOf(const std::function<void()>& handler);
 
 // Reads pixel (x, y) of the window, origin top left, from the X server after the last swap;
 // a pixel outside the window fails the test.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "harness/camera_model.h"
-#include "harness/program_facts.h"
+#include "harness/help_banner.h"
 #include "harness/window_session.h"
 #include "input/input.h"
 
