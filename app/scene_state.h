@@ -189,6 +189,11 @@ constexpr float FOOT_BELOW_BODY = 3.0f; // model units from body centre to foot'
 // Facts derived from the numbers above, worked out here once for the drawing code, the ball
 // and everything that checks them.
 
+// Height of the pitch: 1 above the legs' top. Model units.
+inline float pitchY() {
+    return static_cast<float>(tableDims.legHeight + PITCH_ABOVE_LEGS);
+}
+
 // Height of every rod's axis: 10 above the legs' top. Model units.
 inline float rodAxisY() {
     return static_cast<float>(tableDims.legHeight + ROD_AXIS_ABOVE_LEGS);

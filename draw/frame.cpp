@@ -91,7 +91,7 @@ void drawTable() {
     {
         glColor3f(1.0f, 1.0f, 1.0f);
         setMaterial(MAT_PITCH);
-        glTranslatef(0.0f, static_cast<float>(t.legHeight + PITCH_ABOVE_LEGS), 0.0f);
+        glTranslatef(0.0f, pitchY(), 0.0f);
         drawFlatQuad(0.0f, 0.0f, static_cast<float>(t.tableLength),
                      static_cast<float>(t.tableWidth));
     }

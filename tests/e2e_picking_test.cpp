@@ -69,7 +69,7 @@ TEST_P(EndToEndPicking, ClicksBindAndReleaseRodsAndMotionPlaysTheBoundOne) {
 
     // The floor behind the table: the scene alone, and a name that is no rod.
     mark = app.console().size();
-    const WindowPoint floor = windowPointOf(camera, 50.0, 0.0, -200.0);
+    const WindowPoint floor = windowPointOf(camera, FLOOR_BEHIND);
     ASSERT_TRUE(app.movePointer(floor.x, floor.y));
     ASSERT_TRUE(app.click(1));
     const std::regex floorLines(" Escenario \n Id: (-?[0-9]+) \n");

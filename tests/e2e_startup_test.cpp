@@ -52,18 +52,18 @@ TEST_F(EndToEndStartup, ShowsTheTableWhereTheStartUpCameraPutsIt) {
     const ViewState camera = startView();
 
     // The first drawn frame: the pitch's grey where the camera puts the pitch.
-    const WindowPoint pitch = windowPointOf(camera, 50.0, 21.0, 20.0);
+    const WindowPoint pitch = windowPointOf(camera, PITCH_MIDDLE);
     const Pixel pitchColour = litColour(MAT_PITCH, 0, 1, 0);
     const WindowImage picture = app.waitForPicture([&](const WindowImage& image) {
         return probeColour(image.at(pitch.x, pitch.y), pitchColour).empty();
     });
     ASSERT_FALSE(picture.empty()) << "the pitch never showed at " << pitch.x << "," << pitch.y;
 
-    // The floor runs to its far edge (z = -500), parallel to the window's top at this
+    // The floor runs to its far edge, parallel to the window's top at this
     // view; the black background lies beyond it. The floor also shows behind the table.
     const Pixel floorColour = litColour(MAT_FLOOR, 0, 1, 0);
-    const WindowPoint farEdge = windowPointOf(camera, 50.0, 0.0, -500.0);
-    const WindowPoint behind = windowPointOf(camera, 50.0, 0.0, -200.0);
+    const WindowPoint farEdge = windowPointOf(camera, FLOOR_FAR_EDGE);
+    const WindowPoint behind = windowPointOf(camera, FLOOR_BEHIND);
     for (int x : {10, WINDOW_WIDTH / 2, WINDOW_WIDTH - 10}) {
         EXPECT_EQ(probeColour(picture.at(x, farEdge.y - 3), {0, 0, 0}), "") << "background";
         EXPECT_EQ(probeColour(picture.at(x, farEdge.y + 3), floorColour), "")

@@ -33,9 +33,9 @@ TEST(WindowsBuildUnderWine, OpensDrawsAndAnswersAsTheLinuxBuild) {
     // The first picture where the Linux tests look: the pitch, the floor behind the table,
     // the background and the floor either side of the floor's far edge.
     const ViewState camera = startView();
-    const WindowPoint edge = windowPointOf(camera, 50.0, 0.0, -500.0);
-    const WindowPoint points[] = {windowPointOf(camera, 50.0, 21.0, 20.0),
-                                  windowPointOf(camera, 50.0, 0.0, -200.0),
+    const WindowPoint edge = windowPointOf(camera, FLOOR_FAR_EDGE);
+    const WindowPoint points[] = {windowPointOf(camera, PITCH_MIDDLE),
+                                  windowPointOf(camera, FLOOR_BEHIND),
                                   {10, edge.y - 3},
                                   {WINDOW_WIDTH / 2, edge.y + 3},
                                   {WINDOW_WIDTH - 10, edge.y + 3}};

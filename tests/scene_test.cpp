@@ -39,7 +39,8 @@ void expectWhiteShirt(const std::string& what, Pixel c) {
 TEST_F(SceneDrawingTest, InitialViewShowsLitPitchLitFloorAndBlackBackground) {
     display();
     // Between rods 3 and 4, far enough from the near wall that it hides nothing.
-    EXPECT_EQ(probeColour(pixelAt(50.5, 21.0, 20.0), litColour(MAT_PITCH, 0, 1, 0)), "") << "pitch";
+    EXPECT_EQ(probeColour(pixelAt(50.5, pitchY(), 20.0), litColour(MAT_PITCH, 0, 1, 0)), "")
+        << "pitch";
     // Behind the table; the line of sight passes over the far wall.
     EXPECT_EQ(probeColour(pixelAt(50.0, 0.0, -200.0), litColour(MAT_FLOOR, 0, 1, 0)), "")
         << "floor";

@@ -49,6 +49,20 @@ inline std::string placementName(const ::testing::TestParamInfo<WindowPlacement>
 // A z where every rod's bar lies over the pitch. Model units.
 constexpr double OVER_PITCH_Z = 20.0;
 
+// Points the end-to-end tests look at in the first picture: the pitch between rods 3 and 4,
+// the floor behind the table, and the floor's far edge. Model units.
+struct ModelPoint {
+    double x, y, z;
+};
+inline const ModelPoint PITCH_MIDDLE = {tableDims.tableLength / 2.0, pitchY(), OVER_PITCH_Z};
+inline const ModelPoint FLOOR_BEHIND = {tableDims.tableLength / 2.0, 0.0, -200.0};
+inline const ModelPoint FLOOR_FAR_EDGE = {tableDims.tableLength / 2.0, 0.0, -FLOOR_HALF_SIZE};
+
+// Where the camera puts a model point in the window.
+inline WindowPoint windowPointOf(const ViewState& camera, const ModelPoint& p) {
+    return windowPointOf(camera, p.x, p.y, p.z);
+}
+
 // The console line that a pick of the given name prints.
 inline std::string idLine(int name) {
     return " Id: " + std::to_string(name) + " \n";
