@@ -1,0 +1,257 @@
+// The page benchmark: two built pages (A and B), the same-triangle ceiling (ceiling.html)
+// and one of the page's own frames replayed from static buffers (replay.html) take turns
+// in one browser engine, each in a window of its own for its turn, so that all four see the
+// same load on the machine. For each it prints medians over the turns with their spread:
+// frames a second uncapped (every frame run as soon as it is asked for, each finished before
+// the next) and at the display's pace; main-thread milliseconds a frame (the time inside
+// the frame's callback), at the display's pace and with the CPU slowed four times
+// (Chromium's DevTools protocol); frames later than one and a half of the display's
+// intervals; and JavaScript heap allocated a frame (Chromium: V8's sampling heap profiler,
+// collected objects included). It counts what each page asks of WebGL a frame through
+// bench_probe.js, and then prints B/A and each page against each ceiling.
+// Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] --ball LABEL
+//          --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
+// WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page A
+// in the first engine run and kept for the others).
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import {launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
+
+const options = {'--engine': 'chromium', '--turns': '5', '--ball': null, '--size': '680x480'};
+const positional = [];
+for (let i = 2; i < process.argv.length; i++) {
+  if (process.argv[i] in options) options[process.argv[i]] = process.argv[++i];
+  else positional.push(process.argv[i]);
+}
+const engineName = options['--engine'];
+const turns = Number(options['--turns']);
+const [width, height] = options['--size'].split('x').map(Number);
+const [pageA, pageB, work] = positional;
+const MEASURE_MS = 2000; // each figure's time in a turn
+
+// The ceiling pages and the probed pages (the page's own index.html with the probe first).
+const here = path.dirname(new URL(import.meta.url).pathname);
+for (const [from, to] of [['ceiling.html'], ['replay.html'], ['bench_probe.js'], ['../webgl_program.js', 'webgl_program.js']]) {
+  fs.copyFileSync(path.join(here, from), path.join(work, to || from));
+}
+fs.writeFileSync(path.join(work, 'blank.html'), '<!DOCTYPE html><title>blank</title>');
+const probed = (dir, name) => {
+  const folder = path.join(work, `probed-${name}`);
+  fs.mkdirSync(folder, {recursive: true});
+  const page = fs.readFileSync(path.join(dir, 'index.html'), 'utf8');
+  fs.writeFileSync(path.join(folder, 'index.html'), page.replace('<head>', '<head><script src="bench_probe.js"></script>'));
+  return folder;
+};
+const origin = async (...dirs) => `http://127.0.0.1:${(await serve(...dirs)).address().port}`;
+const pages = {
+  A: {url: `${await origin(pageA)}/index.html`, probed: `${await origin(probed(pageA, 'A'), pageA, work)}/index.html`},
+  B: {url: `${await origin(pageB)}/index.html`, probed: `${await origin(probed(pageB, 'B'), pageB, work)}/index.html`},
+};
+const ceilings = await origin(work);
+pages.ceiling = {url: `${ceilings}/ceiling.html`};
+pages.replay = {url: `${ceilings}/replay.html`};
+
+const display = await startVirtualDisplay();
+const engine = await launchEngine(engineName, {width: width + 200, height: height + 200}, display);
+console.log(`# ${engineName}: ${await engine.version()}; ${turns} turns; load ${os.loadavg().map((l) => l.toFixed(1)).join(' ')}`);
+
+// Installed in each page once it has loaded: times every frame's callback, and holds the
+// frames asked for while window.benchHeld is an array. Pages ask through
+// window.requestAnimationFrame, looked up at every call.
+function timingHook() {
+  const request = window.requestAnimationFrame.bind(window);
+  window.benchRequest = request;
+  window.benchTimes = null; // {ms: [], at: []} while a figure is measured
+  window.benchHeld = null;
+  window.requestAnimationFrame = (frame) => {
+    if (window.benchHeld) return window.benchHeld.push(frame);
+    return request((time) => {
+      const times = window.benchTimes, start = performance.now();
+      frame(time);
+      if (times) times.ms.push(performance.now() - start), times.at.push(start);
+    });
+  };
+}
+
+// Opens url in a window of its own, with the canvas held at the benchmark's size; for the
+// program's pages, waits for it to run and puts the ball on through the menu (opened with
+// the right button and chosen by dragging onto the entry), so that every frame differs.
+async function open(url, program) {
+  const page = await engine.newPage({type: 'window'});
+  await page.setViewport({width: width + 200, height: height + 200});
+  await page.goto(url);
+  if (!program) {
+    await waitFor(() => page.evaluate(() => window.ceilingFrames > 0), 'the ceiling page', 60000);
+    await page.evaluate(timingHook);
+    return page;
+  }
+  await page.evaluate((w, h) => document.head.insertAdjacentHTML('beforeend',
+    `<style>#screen { flex: none !important; width: ${w}px !important; height: ${h}px !important; }</style>`), width, height);
+  await waitFor(() => page.$eval('#status', (e) => e.textContent.includes('is running')), 'the program to run', 60000);
+  await page.evaluate(timingHook);
+  const box = await (await page.$('#canvas')).boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down({button: 'right'});
+  const entry = await waitFor(async () => {
+    for (const e of await page.$$('.glut-menu-entry')) {
+      if ((await e.evaluate((element) => element.textContent)) === options['--ball']) return e;
+    }
+    return null;
+  }, 'the menu entry that puts the ball on');
+  const target = await entry.boundingBox();
+  await page.mouse.move(target.x + target.width / 2, target.y + target.height / 2, {steps: 3});
+  await page.mouse.up({button: 'right'});
+  await waitFor(async () => (await page.$$('.glut-menu')).length === 0, 'the menu to close');
+  return page;
+}
+
+// Frames a second, main-thread ms a frame (the mean: the timer may count in tenths) and frames later than 1.5 intervals
+// over ms milliseconds at the display's pace.
+const paced = (page, interval, ms = MEASURE_MS) => page.evaluate((interval, ms) => new Promise((resolve) => {
+  window.benchTimes = {ms: [], at: []};
+  setTimeout(() => {
+    const {ms: times, at} = window.benchTimes;
+    window.benchTimes = null;
+    let late = 0;
+    for (let i = 1; i < at.length; i++) if (at[i] - at[i - 1] > 1.5 * interval) late++;
+    resolve({fps: ((at.length - 1) * 1000) / (at[at.length - 1] - at[0]), mainMs: times.reduce((sum, t) => sum + t, 0) / times.length, late});
+  }, ms);
+}), interval, ms);
+
+// Frames a second with every frame asked for run as soon as it is asked for, each finished
+// (a one-pixel readPixels) before the next, and their main-thread ms (the mean). A message,
+// unlike a timer, is not held to the display's pace or the timer clamp.
+async function uncapped(page, ms = MEASURE_MS) {
+  await page.evaluate(() => { window.benchHeld = []; });
+  await waitFor(() => page.evaluate(() => window.benchHeld.length > 0), 'a frame to hold', 5000);
+  return page.evaluate((ms) => new Promise((resolve) => {
+    const channel = new MessageChannel(), times = [], pixel = new Uint8Array(4);
+    let waiting = window.benchHeld, frames = 0;
+    window.benchHeld = null;
+    const pacedRequest = window.requestAnimationFrame;
+    window.requestAnimationFrame = (frame) => {
+      if (waiting.push(frame) === 1) channel.port2.postMessage(0);
+      return 0;
+    };
+    const webgl = document.querySelector('canvas').getContext('webgl');
+    const start = performance.now();
+    channel.port1.onmessage = () => {
+      const now = waiting;
+      waiting = [];
+      for (const frame of now) {
+        const before = performance.now();
+        frames++;
+        frame(before);
+        times.push(performance.now() - before);
+      }
+      webgl.readPixels(0, 0, 1, 1, webgl.RGBA, webgl.UNSIGNED_BYTE, pixel);
+      if (performance.now() - start < ms) return;
+      const elapsed = performance.now() - start;
+      window.requestAnimationFrame = pacedRequest;
+      channel.port1.close();
+      waiting.forEach((frame) => pacedRequest(frame));
+      resolve({fps: (frames * 1000) / elapsed, mainMs: times.reduce((sum, t) => sum + t, 0) / times.length});
+    };
+    channel.port2.postMessage(0);
+  }), ms);
+}
+
+// JavaScript heap allocated a frame at the display's pace, collected objects included.
+async function heapPerFrame(page, interval) {
+  const cdp = await page.createCDPSession();
+  await cdp.send('HeapProfiler.enable');
+  await cdp.send('HeapProfiler.startSampling', {samplingInterval: 128, includeObjectsCollectedByMajorGC: true,
+                                                includeObjectsCollectedByMinorGC: true});
+  const {fps} = await paced(page, interval);
+  const {profile} = await cdp.send('HeapProfiler.stopSampling');
+  const total = (node) => node.selfSize + node.children.reduce((sum, child) => sum + total(child), 0);
+  await cdp.detach();
+  return total(profile.head) / ((fps * MEASURE_MS) / 1000);
+}
+
+// The display's interval, from a page that draws nothing.
+const blank = await engine.newPage({type: 'window'});
+await blank.goto(`${ceilings}/blank.html`);
+const interval = await blank.evaluate(() => new Promise((resolve) => {
+  const at = [];
+  const tick = (time) => (at.push(time) < 61 ? requestAnimationFrame(tick) : resolve((at[60] - at[0]) / 60));
+  requestAnimationFrame(tick);
+}));
+await blank.close();
+console.log(`# the display's interval: ${interval.toFixed(2)} ms`);
+
+// What each program page asks of WebGL a frame, and the frame replayed, captured once.
+const counts = {};
+for (const name of ['A', 'B']) {
+  const page = await open(pages[name].probed, true);
+  await page.evaluate(() => { window.benchFrames = []; });
+  await waitFor(() => page.evaluate(() => window.benchFrames.length >= 60), '60 counted frames', 60000);
+  counts[name] = await page.evaluate(() => window.benchFrames.slice(0, 60));
+  const frameFile = path.join(work, 'frame.json');
+  if (name === 'A' && !fs.existsSync(frameFile)) {
+    fs.writeFileSync(frameFile, JSON.stringify(await page.evaluate(() => window.benchCapture())));
+  }
+  await page.close();
+}
+
+// The turns.
+const figures = {A: {}, B: {}, ceiling: {}, replay: {}};
+const add = (name, key, value) => (figures[name][key] = figures[name][key] || []).push(value);
+for (let turn = 0; turn < turns; turn++) {
+  for (const name of Object.keys(figures)) {
+    const page = await open(pages[name].url, name === 'A' || name === 'B');
+    try {
+      await paced(page, interval, 500); // past the first frames' compiling and filling
+      const free = await uncapped(page).catch(() => null);
+      if (free) add(name, 'uncapped', free.fps), add(name, 'uncappedMainMs', free.mainMs);
+      const atPace = await paced(page, interval);
+      add(name, 'fps', atPace.fps);
+      add(name, 'mainMs', atPace.mainMs);
+      add(name, 'late', atPace.late);
+      if (engine.cdp) {
+        const cdp = await page.createCDPSession();
+        await cdp.send('Emulation.setCPUThrottlingRate', {rate: 4});
+        add(name, 'mainMsX4', (await paced(page, interval)).mainMs);
+        await cdp.send('Emulation.setCPUThrottlingRate', {rate: 1});
+        await cdp.detach();
+        if (turn === 0) add(name, 'heap', await heapPerFrame(page, interval));
+      }
+    } finally {
+      await page.close();
+    }
+  }
+  process.stdout.write(`# turn ${turn + 1} of ${turns} done\n`);
+}
+await engine.close();
+
+// The table: medians with the spread (lowest to highest) over the turns or frames.
+const sorted = (values) => [...values].sort((a, b) => a - b);
+const median = (values) => sorted(values)[values.length >> 1];
+const cell = (values, digits) => {
+  if (!values || !values.length) return 'n/a';
+  const s = sorted(values);
+  return s[0] === s[s.length - 1] ? s[0].toFixed(digits) : `${median(s).toFixed(digits)} (${s[0].toFixed(digits)}-${s[s.length - 1].toFixed(digits)})`;
+};
+for (const name of ['A', 'B']) {
+  for (const key of ['calls', 'draws', 'writes', 'mostWrites', 'bytes']) figures[name][key] = counts[name].map((c) => c[key]);
+}
+const rows = [
+  ['frames a second, uncapped', 'uncapped', 1], ['main ms a frame, uncapped', 'uncappedMainMs', 2],
+  ['frames a second, display pace', 'fps', 1], ['main ms a frame', 'mainMs', 2],
+  ['main ms a frame, CPU x4', 'mainMsX4', 2], [`frames later than 1.5 intervals in ${MEASURE_MS / 1000} s`, 'late', 0],
+  ['JS heap bytes a frame', 'heap', 0], ['WebGL calls a frame', 'calls', 0], ['draws a frame', 'draws', 0],
+  ['buffer writes a frame', 'writes', 0], ['most writes to one buffer', 'mostWrites', 0],
+  ['bytes uploaded a frame', 'bytes', 0],
+];
+const pad = (text, n) => String(text).padEnd(n);
+console.log(`${engineName}: ${pad('figure', 38)}${['A', 'B', 'ceiling', 'replay'].map((n) => pad(n, 22)).join('')}`);
+for (const [label, key, digits] of rows) {
+  console.log(`${engineName}: ${pad(label, 38)}${['A', 'B', 'ceiling', 'replay'].map((n) => pad(cell(figures[n][key], digits), 22)).join('')}`);
+}
+const ratio = (a, b, key) => (figures[a][key] && figures[b][key] ? (median(figures[a][key]) / median(figures[b][key])).toFixed(2) : 'n/a');
+for (const key of ['uncapped', 'fps', 'mainMs', 'mainMsX4']) {
+  console.log(`${engineName}: ratios of ${pad(key, 10)} B/A ${ratio('B', 'A', key)}; A/ceiling ${ratio('A', 'ceiling', key)}, ` +
+    `B/ceiling ${ratio('B', 'ceiling', key)}; A/replay ${ratio('A', 'replay', key)}, B/replay ${ratio('B', 'replay', key)}`);
+}
+process.exit(0);
