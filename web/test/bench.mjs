@@ -170,7 +170,8 @@ async function heapPerFrame(page, interval) {
   return total(profile.head) / ((fps * MEASURE_MS) / 1000);
 }
 
-// The display's interval, from a page that draws nothing.
+// The display's interval, from a page that draws nothing. It stays open: WebDriver ends
+// the session with its last window.
 const blank = await engine.newPage({type: 'window'});
 await blank.goto(`${ceilings}/blank.html`);
 const interval = await blank.evaluate(() => new Promise((resolve) => {
@@ -178,7 +179,6 @@ const interval = await blank.evaluate(() => new Promise((resolve) => {
   const tick = (time) => (at.push(time) < 61 ? requestAnimationFrame(tick) : resolve((at[60] - at[0]) / 60));
   requestAnimationFrame(tick);
 }));
-await blank.close();
 console.log(`# the display's interval: ${interval.toFixed(2)} ms`);
 
 // What each program page asks of WebGL a frame, and the frame replayed, captured once.
