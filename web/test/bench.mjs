@@ -9,8 +9,8 @@
 // intervals; and JavaScript heap allocated a frame (Chromium: V8's sampling heap profiler,
 // collected objects included). It counts what each page asks of WebGL a frame through
 // bench_probe.js, and then prints B/A and each page against each ceiling.
-// Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] --ball LABEL
-//          --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
+// Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] [--variants yes]
+//          --ball LABEL --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
 // WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page A
 // in the first engine run and kept for the others).
 import fs from 'node:fs';
@@ -18,7 +18,7 @@ import os from 'node:os';
 import path from 'node:path';
 import {launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
-const options = {'--engine': 'chromium', '--turns': '5', '--ball': null, '--size': '680x480'};
+const options = {'--engine': 'chromium', '--turns': '5', '--ball': null, '--size': '680x480', '--variants': 'no'};
 const positional = [];
 for (let i = 2; i < process.argv.length; i++) {
   if (process.argv[i] in options) options[process.argv[i]] = process.argv[++i];
@@ -51,6 +51,11 @@ const pages = {
 const ceilings = await origin(work);
 pages.ceiling = {url: `${ceilings}/ceiling.html`};
 pages.replay = {url: `${ceilings}/replay.html`};
+// With --variants yes, page B also with one cost removed (bench_probe.js): its uploads, its
+// lighting.
+const variants = options['--variants'] === 'yes' ? ['no-upload', 'unlit'] : [];
+for (const variant of variants) pages[`B ${variant}`] = {url: `${pages.B.probed}?variant=${variant}`};
+const columns = ['A', 'B', 'ceiling', 'replay', ...variants.map((v) => `B ${v}`)];
 
 const display = await startVirtualDisplay();
 const engine = await launchEngine(engineName, {width: width + 200, height: height + 200}, display);
@@ -196,11 +201,11 @@ for (const name of ['A', 'B']) {
 }
 
 // The turns.
-const figures = {A: {}, B: {}, ceiling: {}, replay: {}};
+const figures = Object.fromEntries(columns.map((name) => [name, {}]));
 const add = (name, key, value) => (figures[name][key] = figures[name][key] || []).push(value);
 for (let turn = 0; turn < turns; turn++) {
   for (const name of Object.keys(figures)) {
-    const page = await open(pages[name].url, name === 'A' || name === 'B');
+    const page = await open(pages[name].url, name.startsWith('A') || name.startsWith('B'));
     try {
       await paced(page, interval, 500); // past the first frames' compiling and filling
       const free = await uncapped(page).catch(() => null);
@@ -245,13 +250,14 @@ const rows = [
   ['bytes uploaded a frame', 'bytes', 0],
 ];
 const pad = (text, n) => String(text).padEnd(n);
-console.log(`${engineName}: ${pad('figure', 38)}${['A', 'B', 'ceiling', 'replay'].map((n) => pad(n, 22)).join('')}`);
+console.log(`${engineName}: ${pad('figure', 38)}${columns.map((n) => pad(n, 22)).join('')}`);
 for (const [label, key, digits] of rows) {
-  console.log(`${engineName}: ${pad(label, 38)}${['A', 'B', 'ceiling', 'replay'].map((n) => pad(cell(figures[n][key], digits), 22)).join('')}`);
+  console.log(`${engineName}: ${pad(label, 38)}${columns.map((n) => pad(cell(figures[n][key], digits), 22)).join('')}`);
 }
 const ratio = (a, b, key) => (figures[a][key] && figures[b][key] ? (median(figures[a][key]) / median(figures[b][key])).toFixed(2) : 'n/a');
 for (const key of ['uncapped', 'fps', 'mainMs', 'mainMsX4']) {
   console.log(`${engineName}: ratios of ${pad(key, 10)} B/A ${ratio('B', 'A', key)}; A/ceiling ${ratio('A', 'ceiling', key)}, ` +
-    `B/ceiling ${ratio('B', 'ceiling', key)}; A/replay ${ratio('A', 'replay', key)}, B/replay ${ratio('B', 'replay', key)}`);
+    `B/ceiling ${ratio('B', 'ceiling', key)}; A/replay ${ratio('A', 'replay', key)}, B/replay ${ratio('B', 'replay', key)}` +
+    variants.map((v) => `; B ${v}/B ${ratio(`B ${v}`, 'B', key)}`).join(''));
 }
 process.exit(0);

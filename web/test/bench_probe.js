@@ -25,6 +25,12 @@
                                     : new Uint8Array(data);
   }
   // Keeps the bound buffer's contents as bufferData and bufferSubData leave them.
+  // A variant of the page with one cost removed, named in the page's address:
+  //   ?variant=no-upload  the streamed buffers keep what the first frames put in them (the
+  //                       picture stands still where the batch is drawn)
+  //   ?variant=unlit      the shader's lighting off (the picture in its materials' colours)
+  var variant = new URLSearchParams(location.search).get('variant');
+  var lightingSwitch = null;
   var keep = {
     bufferData: function(target, data) {
       shadows.set(bound(target), typeof data === 'number' ? new ArrayBuffer(data) : bytesOf(data).slice().buffer);
@@ -58,9 +64,14 @@
           }
           if (name.indexOf('draw') === 0) counts.draws++;
           quiet--;
+          if (variant === 'no-upload' && name === 'bufferSubData' && window.benchFrames.length > 10) return;
+          if (variant === 'unlit' && name === 'uniform1i' && lightingSwitch && arguments[0] === lightingSwitch) {
+            arguments[1] = 0;
+          }
           var value = method.apply(object, arguments);
           quiet++;
           if (keep[name]) keep[name].apply(null, arguments);
+          if (name === 'getUniformLocation' && arguments[1] === 'lighting') lightingSwitch = value;
           quiet--;
           if (name === 'getExtension' && value && !value.benchWrapped && arguments[0] === 'ANGLE_instanced_arrays') {
             value.benchWrapped = true;
