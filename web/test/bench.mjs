@@ -8,7 +8,8 @@
 // (Chromium's DevTools protocol); frames later than one and a half of the display's
 // intervals; and JavaScript heap allocated a frame (Chromium: V8's sampling heap profiler,
 // collected objects included). It counts what each page asks of WebGL a frame through
-// bench_probe.js, and then prints B/A and each page against each ceiling.
+// bench_probe.js, and then prints B/A and each page against each ceiling. Pages are
+// opened and driven through the browser tests' toolkit (engines.mjs).
 // Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] [--variants yes]
 //          --ball LABEL --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
 // WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page A
@@ -16,7 +17,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import {launchEngine, serve, startVirtualDisplay, waitFor} from './engines.mjs';
+import {launchEngine, median, openProgram, serve, startVirtualDisplay, waitFor} from './engines.mjs';
 
 const options = {'--engine': 'chromium', '--turns': '5', '--ball': null, '--size': '680x480', '--variants': 'no'};
 const positional = [];
@@ -61,117 +62,70 @@ const display = await startVirtualDisplay();
 const engine = await launchEngine(engineName, {width: width + 200, height: height + 200}, display);
 console.log(`# ${engineName}: ${await engine.version()}; ${turns} turns; load ${os.loadavg().map((l) => l.toFixed(1)).join(' ')}`);
 
-// Installed in each page once it has loaded: times every frame's callback, and holds the
-// frames asked for while window.benchHeld is an array. Pages ask through
-// window.requestAnimationFrame, looked up at every call.
+// Installed in each page once it has loaded, over the shared frame hook: times every
+// frame's callback at the display's pace. Pages ask through window.requestAnimationFrame,
+// looked up at every call.
 function timingHook() {
-  const request = window.requestAnimationFrame.bind(window);
-  window.benchRequest = request;
+  const request = window.requestAnimationFrame;
   window.benchTimes = null; // {ms: [], at: []} while a figure is measured
-  window.benchHeld = null;
-  window.requestAnimationFrame = (frame) => {
-    if (window.benchHeld) return window.benchHeld.push(frame);
-    return request((time) => {
-      const times = window.benchTimes, start = performance.now();
-      frame(time);
-      if (times) times.ms.push(performance.now() - start), times.at.push(start);
-    });
-  };
+  window.requestAnimationFrame = (frame) => request((time) => {
+    const times = window.benchTimes, start = performance.now();
+    frame(time);
+    if (times) times.ms.push(performance.now() - start), times.at.push(start);
+  });
 }
 
 // Opens url in a window of its own, with the canvas held at the benchmark's size; for the
-// program's pages, waits for it to run and puts the ball on through the menu (opened with
-// the right button and chosen by dragging onto the entry), so that every frame differs.
+// program's pages, waits for it to run and puts the ball on through the menu, so that
+// every frame differs.
 async function open(url, program) {
-  const page = await engine.newPage({type: 'window'});
-  await page.setViewport({width: width + 200, height: height + 200});
-  await page.goto(url);
-  if (!program) {
-    await waitFor(() => page.evaluate(() => window.ceilingFrames > 0), 'the ceiling page', 60000);
-    await page.evaluate(timingHook);
-    return page;
+  const p = await openProgram(engine, url, {viewport: {width: width + 200, height: height + 200},
+                                            pinned: {width, height}, newPage: {type: 'window'}});
+  if (program) {
+    await p.running(60000);
+    await p.chooseFromMenu(p.at([width / 2, height / 2]), options['--ball'], 'drag');
+    await waitFor(async () => !(await p.menuOpen()), 'the menu to close');
+  } else {
+    await waitFor(() => p.page.evaluate(() => window.ceilingFrames > 0), 'the ceiling page', 60000);
   }
-  await page.evaluate((w, h) => document.head.insertAdjacentHTML('beforeend',
-    `<style>#screen { flex: none !important; width: ${w}px !important; height: ${h}px !important; }</style>`), width, height);
-  await waitFor(() => page.$eval('#status', (e) => e.textContent.includes('is running')), 'the program to run', 60000);
-  await page.evaluate(timingHook);
-  const box = await (await page.$('#canvas')).boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down({button: 'right'});
-  const entry = await waitFor(async () => {
-    for (const e of await page.$$('.glut-menu-entry')) {
-      if ((await e.evaluate((element) => element.textContent)) === options['--ball']) return e;
-    }
-    return null;
-  }, 'the menu entry that puts the ball on');
-  const target = await entry.boundingBox();
-  await page.mouse.move(target.x + target.width / 2, target.y + target.height / 2, {steps: 3});
-  await page.mouse.up({button: 'right'});
-  await waitFor(async () => (await page.$$('.glut-menu')).length === 0, 'the menu to close');
-  return page;
+  await p.page.evaluate(timingHook);
+  return p;
 }
 
-// Frames a second, main-thread ms a frame (the mean: the timer may count in tenths) and frames later than 1.5 intervals
-// over ms milliseconds at the display's pace.
-const paced = (page, interval, ms = MEASURE_MS) => page.evaluate((interval, ms) => new Promise((resolve) => {
+// Frames a second, main-thread ms a frame (the mean: the timer may count in tenths) and
+// frames later than 1.5 intervals over ms milliseconds at the display's pace.
+const paced = (p, interval, ms = MEASURE_MS) => p.page.evaluate((interval, ms) => new Promise((resolve) => {
   window.benchTimes = {ms: [], at: []};
   setTimeout(() => {
     const {ms: times, at} = window.benchTimes;
     window.benchTimes = null;
     let late = 0;
     for (let i = 1; i < at.length; i++) if (at[i] - at[i - 1] > 1.5 * interval) late++;
-    resolve({fps: ((at.length - 1) * 1000) / (at[at.length - 1] - at[0]), mainMs: times.reduce((sum, t) => sum + t, 0) / times.length, late});
+    resolve({fps: ((at.length - 1) * 1000) / (at[at.length - 1] - at[0]),
+             mainMs: times.reduce((sum, t) => sum + t, 0) / times.length, late});
   }, ms);
 }), interval, ms);
 
-// Frames a second with every frame asked for run as soon as it is asked for, each finished
-// (a one-pixel readPixels) before the next, and their main-thread ms (the mean). A message,
-// unlike a timer, is not held to the display's pace or the timer clamp.
-async function uncapped(page, ms = MEASURE_MS) {
-  await page.evaluate(() => { window.benchHeld = []; });
-  await waitFor(() => page.evaluate(() => window.benchHeld.length > 0), 'a frame to hold', 5000);
-  return page.evaluate((ms) => new Promise((resolve) => {
-    const channel = new MessageChannel(), times = [], pixel = new Uint8Array(4);
-    let waiting = window.benchHeld, frames = 0;
-    window.benchHeld = null;
-    const pacedRequest = window.requestAnimationFrame;
-    window.requestAnimationFrame = (frame) => {
-      if (waiting.push(frame) === 1) channel.port2.postMessage(0);
-      return 0;
-    };
-    const webgl = document.querySelector('canvas').getContext('webgl');
-    const start = performance.now();
-    channel.port1.onmessage = () => {
-      const now = waiting;
-      waiting = [];
-      for (const frame of now) {
-        const before = performance.now();
-        frames++;
-        frame(before);
-        times.push(performance.now() - before);
-      }
-      webgl.readPixels(0, 0, 1, 1, webgl.RGBA, webgl.UNSIGNED_BYTE, pixel);
-      if (performance.now() - start < ms) return;
-      const elapsed = performance.now() - start;
-      window.requestAnimationFrame = pacedRequest;
-      channel.port1.close();
-      waiting.forEach((frame) => pacedRequest(frame));
-      resolve({fps: (frames * 1000) / elapsed, mainMs: times.reduce((sum, t) => sum + t, 0) / times.length});
-    };
-    channel.port2.postMessage(0);
-  }), ms);
+// Frames a second with every frame run as soon as it is asked for, and their main-thread
+// ms (the mean); the page's frames are released again after.
+async function uncapped(p, ms = MEASURE_MS) {
+  await p.page.evaluate(() => { window.frameTimes = []; });
+  const fps = await p.uncappedFramesPerSecond(ms);
+  const times = await p.page.evaluate(() => window.frameTimes.splice(0));
+  await p.page.evaluate(() => { window.frameTimes = null; });
+  await p.releaseFrames();
+  return {fps, mainMs: times.reduce((sum, t) => sum + t, 0) / times.length};
 }
 
 // JavaScript heap allocated a frame at the display's pace, collected objects included.
-async function heapPerFrame(page, interval) {
-  const cdp = await page.createCDPSession();
+async function heapPerFrame(p, interval) {
+  const cdp = p.cdp;
   await cdp.send('HeapProfiler.enable');
   await cdp.send('HeapProfiler.startSampling', {samplingInterval: 128, includeObjectsCollectedByMajorGC: true,
                                                 includeObjectsCollectedByMinorGC: true});
-  const {fps} = await paced(page, interval);
+  const {fps} = await paced(p, interval);
   const {profile} = await cdp.send('HeapProfiler.stopSampling');
   const total = (node) => node.selfSize + node.children.reduce((sum, child) => sum + total(child), 0);
-  await cdp.detach();
   return total(profile.head) / ((fps * MEASURE_MS) / 1000);
 }
 
@@ -189,15 +143,15 @@ console.log(`# the display's interval: ${interval.toFixed(2)} ms`);
 // What each program page asks of WebGL a frame, and the frame replayed, captured once.
 const counts = {};
 for (const name of ['A', 'B']) {
-  const page = await open(pages[name].probed, true);
-  await page.evaluate(() => { window.benchFrames = []; });
-  await waitFor(() => page.evaluate(() => window.benchFrames.length >= 60), '60 counted frames', 60000);
-  counts[name] = await page.evaluate(() => window.benchFrames.slice(0, 60));
+  const p = await open(pages[name].probed, true);
+  await p.page.evaluate(() => { window.benchFrames = []; });
+  await waitFor(() => p.page.evaluate(() => window.benchFrames.length >= 60), '60 counted frames', 60000);
+  counts[name] = await p.page.evaluate(() => window.benchFrames.slice(0, 60));
   const frameFile = path.join(work, 'frame.json');
   if (name === 'A' && !fs.existsSync(frameFile)) {
-    fs.writeFileSync(frameFile, JSON.stringify(await page.evaluate(() => window.benchCapture())));
+    fs.writeFileSync(frameFile, JSON.stringify(await p.page.evaluate(() => window.benchCapture())));
   }
-  await page.close();
+  await p.close();
 }
 
 // The turns.
@@ -205,25 +159,23 @@ const figures = Object.fromEntries(columns.map((name) => [name, {}]));
 const add = (name, key, value) => (figures[name][key] = figures[name][key] || []).push(value);
 for (let turn = 0; turn < turns; turn++) {
   for (const name of Object.keys(figures)) {
-    const page = await open(pages[name].url, name.startsWith('A') || name.startsWith('B'));
+    const p = await open(pages[name].url, name.startsWith('A') || name.startsWith('B'));
     try {
-      await paced(page, interval, 500); // past the first frames' compiling and filling
-      const free = await uncapped(page).catch(() => null);
+      await paced(p, interval, 500); // past the first frames' compiling and filling
+      const free = await uncapped(p).catch(() => null);
       if (free) add(name, 'uncapped', free.fps), add(name, 'uncappedMainMs', free.mainMs);
-      const atPace = await paced(page, interval);
+      const atPace = await paced(p, interval);
       add(name, 'fps', atPace.fps);
       add(name, 'mainMs', atPace.mainMs);
       add(name, 'late', atPace.late);
-      if (engine.cdp) {
-        const cdp = await page.createCDPSession();
-        await cdp.send('Emulation.setCPUThrottlingRate', {rate: 4});
-        add(name, 'mainMsX4', (await paced(page, interval)).mainMs);
-        await cdp.send('Emulation.setCPUThrottlingRate', {rate: 1});
-        await cdp.detach();
-        if (turn === 0) add(name, 'heap', await heapPerFrame(page, interval));
+      if (p.cdp) {
+        await p.cdp.send('Emulation.setCPUThrottlingRate', {rate: 4});
+        add(name, 'mainMsX4', (await paced(p, interval)).mainMs);
+        await p.cdp.send('Emulation.setCPUThrottlingRate', {rate: 1});
+        if (turn === 0) add(name, 'heap', await heapPerFrame(p, interval));
       }
     } finally {
-      await page.close();
+      await p.close();
     }
   }
   process.stdout.write(`# turn ${turn + 1} of ${turns} done\n`);
@@ -232,7 +184,6 @@ await engine.close();
 
 // The table: medians with the spread (lowest to highest) over the turns or frames.
 const sorted = (values) => [...values].sort((a, b) => a - b);
-const median = (values) => sorted(values)[values.length >> 1];
 const cell = (values, digits) => {
   if (!values || !values.length) return 'n/a';
   const s = sorted(values);
