@@ -82,7 +82,9 @@ async function open(url, program) {
   const p = await openProgram(engine, url, {viewport: {width: width + 200, height: height + 200},
                                             pinned: {width, height}, newPage: {type: 'window'}});
   if (program) {
-    await p.running(60000);
+    // An older page may not show the pixel-ratio limit that running() measures against.
+    await p.waitForStatus('is running', 60000);
+    await p.measure(false);
     await p.chooseFromMenu(p.at([width / 2, height / 2]), options['--ball'], 'drag');
     await waitFor(async () => !(await p.menuOpen()), 'the menu to close');
   } else {
