@@ -116,6 +116,7 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
         webgl: webgl, at: at, instancing: instancing, meshes: [],
         mode: null, // what the attributes point at: 'batch', 'spheres' or nothing yet
         cull: null, depth: null, // the capabilities as last set
+        lighting: null, normalize: null, // the shader's flags as last set
         // The buffers the frame streams through, each sized once (and again when a frame
         // needs more) and written at most once a frame, with the bytes each holds.
         batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
@@ -150,9 +151,11 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
     };
 });
 
-// Hands the shader the parts of the state record that changed (changed: a bit for each of
-// STATE_LIGHTS, STATE_PROJECTION, ...), and sets the capabilities that changed.
-EM_JS(void, webglSetState, (const ShaderState* state, int changed, int count, int maxLights,
+// Hands the shader the parts of the state record that changed (projection; lights: the
+// scene's ambient light and the enabled lights), and the flags and capabilities that differ
+// from what the context has.
+EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool lights, int count,
+                            int maxLights,
                             bool lighting, bool normalize, bool cull, bool depth), {
     var s = Module.orlemazGl, webgl = s.webgl, at = s.at, v = s.stateViews, o = s.state;
     if (!v || v.at !== state || v.projection.buffer !== HEAPF32.buffer) {
@@ -165,16 +168,22 @@ EM_JS(void, webglSetState, (const ShaderState* state, int changed, int count, in
             lightDiffuse: new Float32Array(HEAPF32.buffer, state + o.lightDiffuse, 4 * maxLights),
         };
     }
-    if (changed & 1) webgl.uniformMatrix4fv(at.projection, false, v.projection);
-    if (changed & 2) {
+    if (projection) webgl.uniformMatrix4fv(at.projection, false, v.projection);
+    if (lights) {
         webgl.uniform4fv(at.sceneAmbient, v.sceneAmbient);
         webgl.uniform3fv(at.lightDirection, v.lightDirection);
         webgl.uniform4fv(at.lightAmbient, v.lightAmbient);
         webgl.uniform4fv(at.lightDiffuse, v.lightDiffuse);
         webgl.uniform1i(at.lightCount, count);
     }
-    if (changed & 4) webgl.uniform1i(at.lighting, lighting);
-    if (changed & 8) webgl.uniform1i(at.normalizeNormals, normalize);
+    if (s.lighting !== lighting) {
+        webgl.uniform1i(at.lighting, lighting);
+        s.lighting = lighting;
+    }
+    if (s.normalize !== normalize) {
+        webgl.uniform1i(at.normalizeNormals, normalize);
+        s.normalize = normalize;
+    }
     if (s.cull !== cull) {
         if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
         s.cull = cull;
@@ -311,14 +320,6 @@ struct SphereRun {
     int count;
 };
 
-// The parts of ShaderState and its flags that webglSetState sends, one bit each.
-enum StateChange {
-    STATE_PROJECTION = 1,
-    STATE_LIGHTS = 2, // the scene's ambient light and the enabled lights
-    STATE_LIGHTING = 4,
-    STATE_NORMALIZE = 8,
-};
-
 // What waits for WebGL, and what it was last sent. Everything drawn until the next change
 // of state waits, so that the batch's buffers are filled once and each mesh's spheres go
 // in one draw. The vectors keep their storage from frame to frame, so that a frame like
@@ -329,8 +330,7 @@ static struct BackendState {
     unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
     ShaderState sent = {};    // the state record as last sent (webglSetState reads it here)
     int sentLights = 0;       // how many lights it held
-    bool sentLighting = false, sentNormalize = false;
-    int lastPart = -1; // index into commands of the last part of the batch, or -1
+    int lastPart = -1;        // index into commands of the last part of the batch, or -1
     std::vector<BatchVertex> vertices;
     std::vector<unsigned short> indices;   // the closed parts' indices
     std::vector<unsigned short> triangles; // the open part's
@@ -390,31 +390,20 @@ static void sendState() {
     }
     const bool all = !backend.stateSent;
     ShaderState& sent = backend.sent;
-    int changed = 0;
-    if (all || !std::equal(state.projection, state.projection + 16, sent.projection)) {
-        changed |= STATE_PROJECTION;
-    }
+    const bool projection =
+        all || !std::equal(state.projection, state.projection + 16, sent.projection);
     // The record has no padding: compared as bytes, the lights part is all floats.
-    const size_t lights = offsetof(ShaderState, sceneAmbient);
-    if (all || count != backend.sentLights ||
-        std::memcmp(reinterpret_cast<const char*>(&state) + lights,
-                    reinterpret_cast<const char*>(&sent) + lights, sizeof state - lights) != 0) {
-        changed |= STATE_LIGHTS;
-    }
-    if (all || gl.lighting != backend.sentLighting) {
-        changed |= STATE_LIGHTING;
-    }
-    if (all || gl.normalize != backend.sentNormalize) {
-        changed |= STATE_NORMALIZE;
-    }
+    const size_t lightsAt = offsetof(ShaderState, sceneAmbient);
+    const bool lights =
+        all || count != backend.sentLights ||
+        std::memcmp(reinterpret_cast<const char*>(&state) + lightsAt,
+                    reinterpret_cast<const char*>(&sent) + lightsAt, sizeof state - lightsAt) != 0;
     sent = state;
     backend.sentLights = count;
-    backend.sentLighting = gl.lighting;
-    backend.sentNormalize = gl.normalize;
     backend.stateSent = true;
     backend.sentVersion = gl.stateVersion;
-    webglSetState(&sent, changed, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace,
-                  gl.depthTest);
+    webglSetState(&sent, projection, lights, count, LIGHT_COUNT, gl.lighting, gl.normalize,
+                  gl.cullFace, gl.depthTest);
 }
 
 // Closes the batch's open part: its indices join the closed parts' and its draw waits. A
