@@ -206,9 +206,9 @@ const rows = [
   ['bytes uploaded a frame', 'bytes', 0],
 ];
 const pad = (text, n) => String(text).padEnd(n);
-console.log(`${engineName}: ${pad('figure', 38)}${columns.map((n) => pad(n, 22)).join('')}`);
+console.log(`${engineName}: ${pad('figure', 42)}${columns.map((n) => pad(n, 22)).join('')}`);
 for (const [label, key, digits] of rows) {
-  console.log(`${engineName}: ${pad(label, 38)}${columns.map((n) => pad(cell(figures[n][key], digits), 22)).join('')}`);
+  console.log(`${engineName}: ${pad(label, 42)}${columns.map((n) => pad(cell(figures[n][key], digits), 22)).join('')}`);
 }
 const ratio = (a, b, key) => (figures[a][key] && figures[b][key] ? (median(figures[a][key]) / median(figures[b][key])).toFixed(2) : 'n/a');
 for (const key of ['uncapped', 'fps', 'mainMs', 'mainMsX4']) {
