@@ -52,6 +52,9 @@ WEB_BUILD_PACKAGES=(emscripten nodejs terser librsvg2-bin pngquant zip "${CMAKE_
 # drivers, is installed apart: a node from elsewhere brings its own.)
 WEB_CHECK_PACKAGES=(chromium firefox-esr webkit2gtk-driver "${X_SERVER_PACKAGES[@]}"
     "${BUILD_PACKAGES[@]}" unzip)
+# What scripts/bench-web needs besides the browser build: the three engines and a virtual X
+# server for the windows of two of them. (npm as for the check.)
+WEB_BENCH_PACKAGES=(chromium firefox-esr webkit2gtk-driver "${X_SERVER_PACKAGES[@]}")
 # What the storm in the browser needs besides the browser build: headless Chromium, which
 # draws WebGL without an X server. (npm as for the check.)
 WEB_STORM_PACKAGES=(chromium)

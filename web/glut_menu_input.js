@@ -27,6 +27,7 @@ mergeInto(LibraryManager.library, {
     lost: false, // whether the WebGL context is lost and not yet given back
     installed: false,
     shaped: false, // whether reshape has had the buffer's size yet
+    frame: null, // the callback each frame is asked for with (glutPostRedisplay)
 
     // The characters GLUT sends for the named keys of event.key that type one. GLUT's
     // special keys' codes and display-mode bits come from its header, through
@@ -387,6 +388,24 @@ mergeInto(LibraryManager.library, {
   // A lost WebGL context (a phone's page in the background, a GPU reset) is asked back
   // from the browser; frames wait until it comes, and then the web layer sets it up again
   // and the next frame draws the same picture. The program's state and input carry on.
+  // Asks for one frame, as the toolchain's GLUT does, but through one callback made once:
+  // a frame makes no new closures for the collector.
+  glutPostRedisplay__deps: ['$WebGlut', '$GLUT', '$Browser'],
+  glutPostRedisplay: function() {
+    if (!GLUT.displayFunc || GLUT.requestedAnimationFrame) return;
+    GLUT.requestedAnimationFrame = true;
+    if (!WebGlut.frame) {
+      var display = function() {
+        {{{ makeDynCall('v', 'GLUT.displayFunc') }}}();
+      };
+      WebGlut.frame = function() {
+        GLUT.requestedAnimationFrame = false;
+        Browser.mainLoop.runIter(display);
+      };
+    }
+    Browser.requestAnimationFrame(WebGlut.frame);
+  },
+
   glutMainLoop__deps: ['$WebGlut', 'glutPostRedisplay', 'webglContextRestored'],
   glutMainLoop: function() {
     var canvas = Module.canvas;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 
 // The contract between this file and the JavaScript below, declared once here: the
 // shader's attribute locations, the layouts of a batch vertex, a sphere instance and the
@@ -113,9 +114,16 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
     webgl.cullFace(webgl.BACK);
     Module.orlemazGl = {
         webgl: webgl, at: at, instancing: instancing, meshes: [],
-        bound: -2, // -1: the batch, n: mesh n, -2: nothing yet
+        mode: null, // what the attributes point at: 'batch', 'spheres' or nothing yet
+        cull: null, depth: null, // the capabilities as last set
+        lighting: null, normalize: null, // the shader's flags as last set
+        // The buffers the frame streams through, each sized once (and again when a frame
+        // needs more) and written at most once a frame, with the bytes each holds.
         batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
-        instances: webgl.createBuffer(),
+        instances: webgl.createBuffer(), capacity: [0, 0, 0],
+        // Views of the wasm memory that uploads and uniforms read, kept from frame to
+        // frame and made again only when what they cover moves or the memory grows.
+        views: [null, null, null], stateViews: null,
         location: {position: position, normal: normal, ambient: ambient, diffuse: diffuse,
                    modelview: modelview},
         vertex: {bytes: vertexBytes, position: vertexPosition, normal: vertexNormal,
@@ -126,62 +134,101 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
                 lightDirection: stateLightDirection, lightAmbient: stateLightAmbient,
                 lightDiffuse: stateLightDiffuse},
     };
-});
-
-// Hands the shader the state record and the capabilities it reads.
-EM_JS(void, webglSetState, (const ShaderState* state, int count, int maxLights, bool lighting,
-                            bool normalize, bool cull, bool depth), {
-    var s = Module.orlemazGl, webgl = s.webgl, at = s.at;
-    var floats = function(offset, count) {
-        return HEAPF32.subarray((state + offset) >> 2, ((state + offset) >> 2) + count);
+    // Fills streamed buffer which (0, 1, 2: batchVertices, batchIndices, instances) from
+    // bytes of the wasm memory at at.
+    var s = Module.orlemazGl;
+    s.fill = function(which, target, buffer, at, bytes) {
+        if (bytes == 0) return;
+        var view = s.views[which];
+        if (!view || view.byteOffset !== at || view.byteLength !== bytes || view.buffer !== HEAPU8.buffer)
+            view = s.views[which] = new Uint8Array(HEAPU8.buffer, at, bytes);
+        webgl.bindBuffer(target, buffer);
+        if (s.capacity[which] < bytes) {
+            s.capacity[which] = Math.max(bytes, 2 * s.capacity[which]);
+            webgl.bufferData(target, s.capacity[which], webgl.DYNAMIC_DRAW);
+        }
+        webgl.bufferSubData(target, 0, view);
     };
-    webgl.uniformMatrix4fv(at.projection, false, floats(s.state.projection, 16));
-    webgl.uniform4fv(at.sceneAmbient, floats(s.state.sceneAmbient, 4));
-    webgl.uniform3fv(at.lightDirection, floats(s.state.lightDirection, 3 * maxLights));
-    webgl.uniform4fv(at.lightAmbient, floats(s.state.lightAmbient, 4 * maxLights));
-    webgl.uniform4fv(at.lightDiffuse, floats(s.state.lightDiffuse, 4 * maxLights));
-    webgl.uniform1i(at.lightCount, count);
-    webgl.uniform1i(at.lighting, lighting);
-    webgl.uniform1i(at.normalizeNormals, normalize);
-    if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
-    if (depth) webgl.enable(webgl.DEPTH_TEST); else webgl.disable(webgl.DEPTH_TEST);
 });
 
-// Fills the batch's buffers: count vertices, and the indices of its pieces.
-EM_JS(void, webglUploadBatch,
-      (const BatchVertex* vertices, int count, const unsigned short* indices, int indexCount), {
+// Hands the shader the parts of the state record that changed (projection; lights: the
+// scene's ambient light and the enabled lights), and the flags and capabilities that differ
+// from what the context has.
+EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool lights, int count,
+                            int maxLights,
+                            bool lighting, bool normalize, bool cull, bool depth), {
+    var s = Module.orlemazGl, webgl = s.webgl, at = s.at, v = s.stateViews, o = s.state;
+    if (!v || v.at !== state || v.projection.buffer !== HEAPF32.buffer) {
+        v = s.stateViews = {
+            at: state,
+            projection: new Float32Array(HEAPF32.buffer, state + o.projection, 16),
+            sceneAmbient: new Float32Array(HEAPF32.buffer, state + o.sceneAmbient, 4),
+            lightDirection: new Float32Array(HEAPF32.buffer, state + o.lightDirection, 3 * maxLights),
+            lightAmbient: new Float32Array(HEAPF32.buffer, state + o.lightAmbient, 4 * maxLights),
+            lightDiffuse: new Float32Array(HEAPF32.buffer, state + o.lightDiffuse, 4 * maxLights),
+        };
+    }
+    if (projection) webgl.uniformMatrix4fv(at.projection, false, v.projection);
+    if (lights) {
+        webgl.uniform4fv(at.sceneAmbient, v.sceneAmbient);
+        webgl.uniform3fv(at.lightDirection, v.lightDirection);
+        webgl.uniform4fv(at.lightAmbient, v.lightAmbient);
+        webgl.uniform4fv(at.lightDiffuse, v.lightDiffuse);
+        webgl.uniform1i(at.lightCount, count);
+    }
+    if (s.lighting !== lighting) {
+        webgl.uniform1i(at.lighting, lighting);
+        s.lighting = lighting;
+    }
+    if (s.normalize !== normalize) {
+        webgl.uniform1i(at.normalizeNormals, normalize);
+        s.normalize = normalize;
+    }
+    if (s.cull !== cull) {
+        if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
+        s.cull = cull;
+    }
+    if (s.depth !== depth) {
+        if (depth) webgl.enable(webgl.DEPTH_TEST); else webgl.disable(webgl.DEPTH_TEST);
+        s.depth = depth;
+    }
+});
+
+// Fills the frame's three streamed buffers (the batch's vertices and indices, the spheres'
+// instances) from bytes of the wasm memory at each pointer: one write each, into a buffer
+// that grows only when a frame needs more than it holds.
+EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, const void* indices,
+                          int indexBytes, const void* instances, int instanceBytes), {
     var s = Module.orlemazGl, webgl = s.webgl;
-    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.batchVertices);
-    webgl.bufferData(webgl.ARRAY_BUFFER,
-                     HEAPU8.subarray(vertices, vertices + count * s.vertex.bytes), webgl.STREAM_DRAW);
-    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-    webgl.bufferData(webgl.ELEMENT_ARRAY_BUFFER,
-                     HEAPU16.subarray(indices >> 1, (indices >> 1) + indexCount), webgl.STREAM_DRAW);
-    s.bound = -2;
+    s.fill(0, webgl.ARRAY_BUFFER, s.batchVertices, vertices, vertexBytes);
+    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices, indices, indexBytes);
+    s.fill(2, webgl.ARRAY_BUFFER, s.instances, instances, instanceBytes);
 });
 
-// Draws part of the batch: from index first, its triangles' indices then its lines'.
+// Draws part of the batch: from index first, its triangles' indices then its lines'. The
+// attributes are pointed into the batch before its first part after spheres: constant
+// columns of the identity for the modelview, the batch being in eye coordinates already.
+// Its buffers stay the same objects when they are filled, so the pointers hold.
 EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
     var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
-    if (s.bound != -1) {
-        var layout = s.vertex;
+    if (s.mode !== 'batch') {
+        var layout = s.vertex, bytes = layout.bytes;
         webgl.bindBuffer(webgl.ARRAY_BUFFER, s.batchVertices);
         webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-        [[at.position, 3, layout.position], [at.normal, 3, layout.normal],
-         [at.ambient, 4, layout.ambient], [at.diffuse, 4, layout.diffuse]]
-            .forEach(function(a) {
-                webgl.vertexAttribPointer(a[0], a[1], webgl.FLOAT, false, layout.bytes, a[2]);
-            });
-        [at.ambient, at.diffuse].forEach(function(location) {
-            ext.vertexAttribDivisorANGLE(location, 0);
-            webgl.enableVertexAttribArray(location);
-        });
+        webgl.vertexAttribPointer(at.position, 3, webgl.FLOAT, false, bytes, layout.position);
+        webgl.vertexAttribPointer(at.normal, 3, webgl.FLOAT, false, bytes, layout.normal);
+        webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, layout.ambient);
+        webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, layout.diffuse);
+        ext.vertexAttribDivisorANGLE(at.ambient, 0);
+        ext.vertexAttribDivisorANGLE(at.diffuse, 0);
+        webgl.enableVertexAttribArray(at.ambient);
+        webgl.enableVertexAttribArray(at.diffuse);
         for (var column = 0; column < 4; column++) {
             webgl.disableVertexAttribArray(at.modelview + column);
             webgl.vertexAttrib4f(at.modelview + column, column == 0 ? 1 : 0, column == 1 ? 1 : 0,
                                  column == 2 ? 1 : 0, column == 3 ? 1 : 0);
         }
-        s.bound = -1;
+        s.mode = 'batch';
     }
     if (triangleIndices > 0)
         webgl.drawElements(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_SHORT, first * 2);
@@ -191,10 +238,10 @@ EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
 });
 
 // Draws count spheres of mesh id (its buffers filled from points, normals and faces the
-// first time), from count instances.
+// first time), from the uploaded instances starting at firstInstance.
 EM_JS(void, webglDrawSpheres,
       (int id, const float* points, const float* normals, int pointCount,
-       const unsigned short* faces, int faceIndices, const SphereInstance* instances, int count), {
+       const unsigned short* faces, int faceIndices, int firstInstance, int count), {
     var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
     var mesh = s.meshes[id];
     // The points, then the normals, in one buffer.
@@ -210,23 +257,28 @@ EM_JS(void, webglDrawSpheres,
         webgl.bufferData(webgl.ELEMENT_ARRAY_BUFFER,
                          HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices), webgl.STATIC_DRAW);
     }
+    if (s.mode !== 'spheres') {
+        for (var column = 0; column < 4; column++) {
+            ext.vertexAttribDivisorANGLE(at.modelview + column, 1);
+            webgl.enableVertexAttribArray(at.modelview + column);
+        }
+        ext.vertexAttribDivisorANGLE(at.ambient, 1);
+        ext.vertexAttribDivisorANGLE(at.diffuse, 1);
+        webgl.enableVertexAttribArray(at.ambient);
+        webgl.enableVertexAttribArray(at.diffuse);
+        s.mode = 'spheres';
+    }
     webgl.bindBuffer(webgl.ARRAY_BUFFER, mesh.vertices);
     webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, mesh.indices);
     webgl.vertexAttribPointer(at.position, 3, webgl.FLOAT, false, 0, 0);
     webgl.vertexAttribPointer(at.normal, 3, webgl.FLOAT, false, 0, pointBytes);
-    var layout = s.instance;
+    var layout = s.instance, bytes = layout.bytes, base = firstInstance * bytes;
     webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
-    webgl.bufferData(webgl.ARRAY_BUFFER,
-                     HEAPU8.subarray(instances, instances + count * layout.bytes), webgl.STREAM_DRAW);
-    var perInstance = [[at.ambient, layout.ambient], [at.diffuse, layout.diffuse]];
+    webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
+    webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
     for (var column = 0; column < 4; column++)
-        perInstance.push([at.modelview + column, layout.modelview + column * 4 * 4]);
-    perInstance.forEach(function(a) {
-        webgl.vertexAttribPointer(a[0], 4, webgl.FLOAT, false, layout.bytes, a[1]);
-        ext.vertexAttribDivisorANGLE(a[0], 1);
-        webgl.enableVertexAttribArray(a[0]);
-    });
-    s.bound = id;
+        webgl.vertexAttribPointer(at.modelview + column, 4, webgl.FLOAT, false, bytes,
+                                  base + layout.modelview + column * 16);
     ext.drawElementsInstancedANGLE(webgl.TRIANGLES, faceIndices, webgl.UNSIGNED_SHORT, 0, count);
 });
 // clang-format on
@@ -260,19 +312,34 @@ struct DrawCommand {
     int lineIndices;     // then its lines'
 };
 
+// Spheres of one mesh drawn in one instanced draw, from count instances in a row of
+// BackendState::instances.
+struct SphereRun {
+    const SphereMesh* mesh;
+    int first;
+    int count;
+};
+
 // What waits for WebGL, and what it was last sent. Everything drawn until the next change
 // of state waits, so that the batch's buffers are filled once and each mesh's spheres go
-// in one draw.
+// in one draw. The vectors keep their storage from frame to frame, so that a frame like
+// the last is uploaded from the same places.
 static struct BackendState {
     bool ready = false;       // whether the context has the program and buffers
     bool stateSent = false;   // whether the context has had the state at all
     unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
+    ShaderState sent = {};    // the state record as last sent (webglSetState reads it here)
+    int sentLights = 0;       // how many lights it held
+    int lastPart = -1;        // index into commands of the last part of the batch, or -1
     std::vector<BatchVertex> vertices;
     std::vector<unsigned short> indices;   // the closed parts' indices
     std::vector<unsigned short> triangles; // the open part's
     std::vector<unsigned short> lines;     // the open part's
     std::vector<SphereDraw> spheres;
     std::vector<DrawCommand> commands;
+    std::vector<SphereInstance> instances; // the spheres', in the order they are drawn
+    std::vector<SphereRun> runs;
+    std::vector<bool> grouped; // spheres already in a run
     Pieces pieces;
 } backend;
 
@@ -293,14 +360,13 @@ static void ensureReady() {
     }
 }
 
-// Sends the state a draw reads, if it changed since it was last sent.
+// Sends the state a draw reads, if it changed since it was last sent: only the parts that
+// differ from what the context has.
 static void sendState() {
     ensureReady();
     if (backend.stateSent && backend.sentVersion == gl.stateVersion) {
         return;
     }
-    backend.stateSent = true;
-    backend.sentVersion = gl.stateVersion;
     ShaderState state = {};
     std::copy(gl.projection.back().m, gl.projection.back().m + 16, state.projection);
     std::copy(gl.lightModelAmbient, gl.lightModelAmbient + 4, state.sceneAmbient);
@@ -322,17 +388,45 @@ static void sendState() {
         std::copy(l.diffuse, l.diffuse + 4, state.lightDiffuse[count]);
         count++;
     }
-    webglSetState(&state, count, LIGHT_COUNT, gl.lighting, gl.normalize, gl.cullFace, gl.depthTest);
+    const bool all = !backend.stateSent;
+    ShaderState& sent = backend.sent;
+    const bool projection =
+        all || !std::equal(state.projection, state.projection + 16, sent.projection);
+    // The record has no padding: compared as bytes, the lights part is all floats.
+    const size_t lightsAt = offsetof(ShaderState, sceneAmbient);
+    const bool lights =
+        all || count != backend.sentLights ||
+        std::memcmp(reinterpret_cast<const char*>(&state) + lightsAt,
+                    reinterpret_cast<const char*>(&sent) + lightsAt, sizeof state - lightsAt) != 0;
+    sent = state;
+    backend.sentLights = count;
+    backend.stateSent = true;
+    backend.sentVersion = gl.stateVersion;
+    webglSetState(&sent, projection, lights, count, LIGHT_COUNT, gl.lighting, gl.normalize,
+                  gl.cullFace, gl.depthTest);
 }
 
-// Closes the batch's open part: its indices join the closed parts' and its draw waits.
+// Closes the batch's open part: its indices join the closed parts' and its draw waits. A
+// part that follows one with no lines, with nothing drawn between them that the depth test
+// does not order, joins that part's draw: the same indices in the same order, one call.
 static void closePart() {
     if (backend.triangles.empty() && backend.lines.empty()) {
         return;
     }
-    backend.commands.push_back({-1, static_cast<int>(backend.indices.size()),
-                                static_cast<int>(backend.triangles.size()),
-                                static_cast<int>(backend.lines.size())});
+    const int triangles = static_cast<int>(backend.triangles.size());
+    const int lines = static_cast<int>(backend.lines.size());
+    const bool nothingBetween =
+        backend.lastPart == static_cast<int>(backend.commands.size()) - 1 || gl.depthTest;
+    if (backend.lastPart >= 0 && nothingBetween &&
+        backend.commands[backend.lastPart].lineIndices == 0) {
+        DrawCommand& last = backend.commands[backend.lastPart];
+        last.triangleIndices += triangles;
+        last.lineIndices = lines;
+    } else {
+        backend.lastPart = static_cast<int>(backend.commands.size());
+        backend.commands.push_back(
+            {-1, static_cast<int>(backend.indices.size()), triangles, lines});
+    }
     backend.indices.insert(backend.indices.end(), backend.triangles.begin(),
                            backend.triangles.end());
     backend.indices.insert(backend.indices.end(), backend.lines.begin(), backend.lines.end());
@@ -340,58 +434,69 @@ static void closePart() {
     backend.lines.clear();
 }
 
-// Draws the waiting spheres from first to last (indices into BackendState::spheres), those
-// of one mesh in one instanced draw each.
-static void drawSpheres(size_t first, size_t last) {
-    static std::vector<SphereInstance> instances;
-    static std::vector<bool> drawn;
-    drawn.assign(last - first, false);
-    for (size_t i = first; i < last; i++) {
-        if (drawn[i - first]) {
+// Lays the waiting spheres' instances out for one upload, as runs that each go in one
+// instanced draw: with the depth test on, those of one mesh together, in the order each
+// mesh was first drawn; without it, in the order drawn.
+static void groupSpheres() {
+    backend.instances.clear();
+    backend.runs.clear();
+    backend.grouped.assign(backend.spheres.size(), false);
+    for (size_t i = 0; i < backend.spheres.size(); i++) {
+        if (backend.grouped[i]) {
             continue;
         }
-        const SphereMesh& mesh = *backend.spheres[i].mesh;
-        instances.clear();
-        for (size_t k = i; k < last; k++) {
-            if (!drawn[k - first] && backend.spheres[k].mesh == &mesh) {
-                drawn[k - first] = true;
-                instances.push_back(backend.spheres[k].instance);
+        const SphereMesh* mesh = backend.spheres[i].mesh;
+        SphereRun run = {mesh, static_cast<int>(backend.instances.size()), 0};
+        for (size_t k = i; k < backend.spheres.size() && (k == i || gl.depthTest); k++) {
+            if (!backend.grouped[k] && backend.spheres[k].mesh == mesh) {
+                backend.grouped[k] = true;
+                backend.instances.push_back(backend.spheres[k].instance);
+                run.count++;
             }
         }
-        webglDrawSpheres(mesh.id, mesh.points.data(), mesh.normals.data(),
-                         static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
-                         static_cast<int>(mesh.faces.size()), instances.data(),
-                         static_cast<int>(instances.size()));
+        backend.runs.push_back(run);
     }
 }
 
-// Draws everything waiting under the state it waited under. With the depth test on, the
-// batch goes first and the spheres after it, grouped by mesh: the picture differs only
-// where two surfaces meet at the very same depth. Without it, in the order drawn.
+static void drawRun(const SphereRun& run) {
+    const SphereMesh& mesh = *run.mesh;
+    webglDrawSpheres(mesh.id, mesh.points.data(), mesh.normals.data(),
+                     static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
+                     static_cast<int>(mesh.faces.size()), run.first, run.count);
+}
+
+// Draws everything waiting under the state it waited under, after one upload of the
+// batch and the instances. With the depth test on, the batch goes first and the spheres
+// after it, grouped by mesh: the picture differs only where two surfaces meet at the very
+// same depth. Without it, in the order drawn.
 static void flushDraws() {
     closePart();
     if (backend.commands.empty()) {
         return;
     }
     sendState();
-    if (!backend.vertices.empty()) {
-        webglUploadBatch(backend.vertices.data(), static_cast<int>(backend.vertices.size()),
-                         backend.indices.data(), static_cast<int>(backend.indices.size()));
-    }
+    groupSpheres();
+    webglUpload(
+        backend.vertices.data(), static_cast<int>(backend.vertices.size() * sizeof(BatchVertex)),
+        backend.indices.data(), static_cast<int>(backend.indices.size() * sizeof(unsigned short)),
+        backend.instances.data(),
+        static_cast<int>(backend.instances.size() * sizeof(SphereInstance)));
+    size_t run = 0;
     for (const DrawCommand& c : backend.commands) {
         if (c.sphere < 0) {
             webglDrawBatch(c.first, c.triangleIndices, c.lineIndices);
         } else if (!gl.depthTest) {
-            drawSpheres(c.sphere, c.sphere + 1);
+            drawRun(backend.runs[run++]);
         }
     }
-    if (gl.depthTest) {
-        drawSpheres(0, backend.spheres.size());
+    for (; run < backend.runs.size(); run++) {
+        drawRun(backend.runs[run]);
     }
     backend.vertices.clear();
     backend.indices.clear();
     backend.spheres.clear();
     backend.commands.clear();
+    backend.lastPart = -1;
 }
 
 // The column-major normal matrix of the current modelview, as the shader takes it.

@@ -312,7 +312,8 @@ class ProgramPage {
   }
   // Frames a second over ms milliseconds with every frame asked for run at once, not at
   // the display's pace, each finished (a one-pixel readPixels) before the next. Holds the
-  // frames first, starts once the page has asked for one, and holds them after.
+  // frames first, starts once the page has asked for one, and holds them after. While
+  // window.frameTimes is an array, each frame's milliseconds on the page's thread go in it.
   async uncappedFramesPerSecond(ms) {
     await this.holdFrames();
     await waitFor(() => this.page.evaluate(() => window.heldFrames.length > 0), 'a frame to hold');
@@ -333,7 +334,12 @@ class ProgramPage {
       channel.port1.onmessage = () => {
         const now = waiting;
         waiting = [];
-        now.forEach((frame) => { frames++; frame(performance.now()); });
+        now.forEach((frame) => {
+          const before = performance.now();
+          frames++;
+          frame(before);
+          if (window.frameTimes) window.frameTimes.push(performance.now() - before);
+        });
         if (webgl) webgl.readPixels(0, 0, 1, 1, webgl.RGBA, webgl.UNSIGNED_BYTE, pixel);
         if (performance.now() - start < ms) return;
         const elapsed = performance.now() - start;
