@@ -37,7 +37,7 @@ import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
+import {PNG} from 'pngjs';
 import puppeteer from 'puppeteer-core';
 import {Builder, Button, By, Capabilities, Key, Origin} from 'selenium-webdriver';
 
@@ -654,60 +654,27 @@ class WebDriverMouse {
 // PNG pictures
 // ---------------------------------------------------------------------------------------
 
-// Decodes a PNG screenshot (8-bit RGB or RGBA, not interlaced) into {width, height, channels,
-// pixels, rgba(x, y)}.
+// Decodes a PNG screenshot into a picture.
 export function decodePng(png) {
-  let offset = 8, width = 0, height = 0, channels = 4;
-  const idat = [];
-  while (offset < png.length) {
-    const length = png.readUInt32BE(offset);
-    const type = png.toString('ascii', offset + 4, offset + 8);
-    const data = png.subarray(offset + 8, offset + 8 + length);
-    if (type === 'IHDR') {
-      width = data.readUInt32BE(0);
-      height = data.readUInt32BE(4);
-      channels = data[9] === 6 ? 4 : 3;
-    } else if (type === 'IDAT') {
-      idat.push(data);
-    }
-    offset += 12 + length;
-  }
-  const raw = zlib.inflateSync(Buffer.concat(idat));
-  const stride = width * channels;
-  const pixels = Buffer.alloc(height * stride);
-  for (let y = 0; y < height; y++) {
-    const filter = raw[y * (stride + 1)];
-    for (let i = 0; i < stride; i++) {
-      const x = raw[y * (stride + 1) + 1 + i];
-      const a = i >= channels ? pixels[y * stride + i - channels] : 0;
-      const b = y > 0 ? pixels[(y - 1) * stride + i] : 0;
-      const c = y > 0 && i >= channels ? pixels[(y - 1) * stride + i - channels] : 0;
-      const p = a + b - c;
-      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c)
-        ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
-      const predictor = [0, a, b, (a + b) >> 1, paeth][filter];
-      pixels[y * stride + i] = (x + predictor) & 255;
-    }
-  }
-  return picture(width, height, channels, pixels);
+  const {width, height, data} = PNG.sync.read(png);
+  return picture(width, height, data);
 }
 
-// A picture of 8-bit pixels: {width, height, channels, pixels, rgba(x, y), equals(other)}.
-function picture(width, height, channels, pixels) {
-  const rgba = (x, y) => [...pixels.subarray((y * width + x) * channels, (y * width + x) * channels + 3)];
+// A picture of 8-bit RGBA pixels: {width, height, pixels, rgba(x, y), equals(other)}.
+function picture(width, height, pixels) {
+  const rgba = (x, y) => [...pixels.subarray((y * width + x) * 4, (y * width + x) * 4 + 3)];
   const equals = (other) => other.width === width && other.height === height && other.pixels.equals(pixels);
-  return {width, height, channels, pixels, rgba, equals};
+  return {width, height, pixels, rgba, equals};
 }
 
 // The part of a picture under a box in CSS pixels, at scale device pixels to the CSS pixel.
 function crop(whole, box, scale) {
-  const {channels} = whole;
   const left = Math.round(box.x * scale), top = Math.round(box.y * scale);
   const width = Math.round(box.width * scale), height = Math.round(box.height * scale);
-  const pixels = Buffer.alloc(width * height * channels);
+  const pixels = Buffer.alloc(width * height * 4);
   for (let y = 0; y < height; y++) {
-    const start = ((top + y) * whole.width + left) * channels;
-    whole.pixels.copy(pixels, y * width * channels, start, start + width * channels);
+    const start = ((top + y) * whole.width + left) * 4;
+    whole.pixels.copy(pixels, y * width * 4, start, start + width * 4);
   }
-  return picture(width, height, channels, pixels);
+  return picture(width, height, pixels);
 }
