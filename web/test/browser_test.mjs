@@ -35,7 +35,7 @@ const display = await startVirtualDisplay();
 // ---------------------------------------------------------------------------------------
 
 const FACTS = readFacts(cameraTool);
-const {window: {width: WIDTH, height: HEIGHT}, table: TABLE, rodAxisY: ROD_AXIS_Y, ballStart: BALL_START,
+const {window: {width: WIDTH, height: HEIGHT}, table: TABLE, pitchY: PITCH_Y, rodAxisY: ROD_AXIS_Y, ballStart: BALL_START,
        startView: START_VIEW, helpBanner: BANNER} = FACTS;
 const MENU = FACTS.menu; // each entry's label by its name (toggle-ball, ...)
 const rodX = (index) => FACTS.rodX[index];
@@ -55,7 +55,7 @@ function project(point, view = START_VIEW, size = {width: WIDTH, height: HEIGHT}
   if (!projected.has(key)) projected.set(key, JSON.parse(execFileSync(cameraTool, args))[0]);
   return projected.get(key);
 }
-const pitchCentre = project([TABLE.length / 2, TABLE.legHeight + 1, TABLE.width / 2]);
+const pitchCentre = project([TABLE.length / 2, PITCH_Y, TABLE.width / 2]);
 const floorAt = (size) => project([TABLE.length / 2, 0, -250], START_VIEW, size); // beyond the far wall
 const floorPoint = floorAt();
 const rodPoint = (index, size) => project([rodX(index), ROD_AXIS_Y, 50], START_VIEW, size);

@@ -43,7 +43,7 @@ static void printFacts() {
                 quoted(WINDOW_TITLE).c_str(), WINDOW_WIDTH, WINDOW_HEIGHT);
     std::printf(" \"table\": {\"length\": %d, \"width\": %d, \"legHeight\": %d},\n",
                 table.tableLength, table.tableWidth, table.legHeight);
-    std::printf(" \"rodAxisY\": %g,\n \"rodX\": [", rodAxisY());
+    std::printf(" \"pitchY\": %g,\n \"rodAxisY\": %g,\n \"rodX\": [", pitchY(), rodAxisY());
     for (int i = 0; i < ROD_COUNT; i++) {
         std::printf("%s%g", i == 0 ? "" : ", ", rodX(i));
     }
