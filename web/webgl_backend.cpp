@@ -34,9 +34,6 @@ struct BatchVertex {
     float diffuse[4];
 };
 constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
-// The sets of streamed buffers that uploads fill in turn: a set is written again only
-// after two other uploads, when the draws that read it are most likely done.
-constexpr int STREAM_SETS = 3;
 
 // One sphere drawn: the modelview's four columns and the material (unlit: the current
 // colour as its diffuse).
@@ -120,19 +117,13 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
         mode: null, // what the attributes point at: 'batch', 'spheres' or nothing yet
         cull: null, depth: null, // the capabilities as last set
         lighting: null, normalize: null, // the shader's flags as last set
-        // The buffers the frame streams through, in sets that frames take in turn, so
-        // that a frame writes no buffer the frame before it still reads. Each buffer is
-        // sized once (and again when a frame needs more) and written at most once a frame;
-        // capacity holds the bytes each holds. Views of the wasm memory that its uploads
-        // read are kept from frame to frame and made again only when what they cover
-        // moves or the memory grows. The set of this frame's uploads is copied to the
-        // top (batchVertices, batchIndices, instances, capacity, views).
-        sets: [0, 1, 2].map(function() {
-            return {batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
-                    instances: webgl.createBuffer(), capacity: [0, 0, 0],
-                    views: [null, null, null]};
-        }),
-        slot: -1, stateViews: null,
+        // The buffers the frame streams through, each sized once (and again when a frame
+        // needs more) and written at most once a frame, with the bytes each holds.
+        batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
+        instances: webgl.createBuffer(), capacity: [0, 0, 0],
+        // Views of the wasm memory that uploads and uniforms read, kept from frame to
+        // frame and made again only when what they cover moves or the memory grows.
+        views: [null, null, null], stateViews: null,
         location: {position: position, normal: normal, ambient: ambient, diffuse: diffuse,
                    modelview: modelview},
         vertex: {bytes: vertexBytes, position: vertexPosition, normal: vertexNormal,
@@ -207,25 +198,15 @@ EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool ligh
     }
 });
 
-// Fills the three streamed buffers of set slot (the batch's vertices and indices, the
-// spheres' instances) from bytes of the wasm memory at each pointer: at most one write each, of the
+// Fills the frame's three streamed buffers (the batch's vertices and indices, the spheres'
+// instances) from bytes of the wasm memory at each pointer: at most one write each, of the
 // bytes that differ from what the buffer holds, into a buffer that grows only when a frame
 // needs more than it holds.
-EM_JS(void, webglUpload, (int slot, const void* vertices, int vertexBytes, int vertexChanged,
+EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, int vertexChanged,
                           int vertexCount, const void* indices, int indexBytes,
                           int indexChanged, int indexCount, const void* instances,
                           int instanceBytes, int instanceChanged, int instanceCount), {
     var s = Module.orlemazGl, webgl = s.webgl;
-    if (s.slot !== slot) {
-        var set = s.sets[slot];
-        s.batchVertices = set.batchVertices;
-        s.batchIndices = set.batchIndices;
-        s.instances = set.instances;
-        s.capacity = set.capacity;
-        s.views = set.views;
-        s.slot = slot;
-        s.mode = null; // the attributes point into the set before
-    }
     s.fill(0, webgl.ARRAY_BUFFER, s.batchVertices, vertices, vertexBytes, vertexChanged,
            vertexCount);
     s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices, indices, indexBytes, indexChanged,
@@ -237,7 +218,7 @@ EM_JS(void, webglUpload, (int slot, const void* vertices, int vertexBytes, int v
 // Draws part of the batch: from index first, its triangles' indices then its lines'. The
 // attributes are pointed into the batch before its first part after spheres: constant
 // columns of the identity for the modelview, the batch being in eye coordinates already.
-// They hold until the next upload takes another set of buffers.
+// Its buffers stay the same objects when they are filled, so the pointers hold.
 EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
     var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
     if (s.mode !== 'batch') {
@@ -370,10 +351,9 @@ static struct BackendState {
     std::vector<SphereRun> runs;
     std::vector<bool> grouped; // spheres already in a run
     Pieces pieces;
-    // What each streamed buffer of each set holds (batch vertices, batch indices,
-    // instances), as bytes: a frame writes only the span where it differs.
-    std::vector<unsigned char> held[STREAM_SETS][3];
-    int slot = 0; // the set the next upload fills
+    // What each streamed buffer holds (batch vertices, batch indices, instances), as bytes:
+    // a frame writes only the span where it differs.
+    std::vector<unsigned char> held[3];
 } backend;
 
 // The span of bytes (from changed, count long) where the next bytes of a streamed buffer
@@ -417,10 +397,8 @@ static void ensureReady() {
                    offsetof(ShaderState, lightDiffuse));
         backend.ready = true;
         backend.stateSent = false;
-        for (auto& set : backend.held) {
-            for (std::vector<unsigned char>& held : set) {
-                held.clear(); // the new buffers hold nothing
-            }
+        for (std::vector<unsigned char>& held : backend.held) {
+            held.clear(); // the new buffers hold nothing
         }
     }
 }
@@ -544,16 +522,13 @@ static void flushDraws() {
     const size_t vertexBytes = backend.vertices.size() * sizeof(BatchVertex);
     const size_t indexBytes = backend.indices.size() * sizeof(unsigned short);
     const size_t instanceBytes = backend.instances.size() * sizeof(SphereInstance);
-    backend.slot = (backend.slot + 1) % STREAM_SETS;
-    std::vector<unsigned char>* held = backend.held[backend.slot];
-    const Span vertices = changedSpan(held[0], backend.vertices.data(), vertexBytes);
-    const Span indices = changedSpan(held[1], backend.indices.data(), indexBytes);
-    const Span instances = changedSpan(held[2], backend.instances.data(), instanceBytes);
-    webglUpload(backend.slot, backend.vertices.data(), static_cast<int>(vertexBytes),
-                vertices.changed, vertices.count, backend.indices.data(),
-                static_cast<int>(indexBytes), indices.changed, indices.count,
-                backend.instances.data(), static_cast<int>(instanceBytes), instances.changed,
-                instances.count);
+    const Span vertices = changedSpan(backend.held[0], backend.vertices.data(), vertexBytes);
+    const Span indices = changedSpan(backend.held[1], backend.indices.data(), indexBytes);
+    const Span instances = changedSpan(backend.held[2], backend.instances.data(), instanceBytes);
+    webglUpload(backend.vertices.data(), static_cast<int>(vertexBytes), vertices.changed,
+                vertices.count, backend.indices.data(), static_cast<int>(indexBytes),
+                indices.changed, indices.count, backend.instances.data(),
+                static_cast<int>(instanceBytes), instances.changed, instances.count);
     size_t run = 0;
     for (const DrawCommand& c : backend.commands) {
         if (c.sphere < 0) {
