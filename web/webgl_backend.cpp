@@ -135,19 +135,23 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
                 lightDiffuse: stateLightDiffuse},
     };
     // Fills streamed buffer which (0, 1, 2: batchVertices, batchIndices, instances) from
-    // bytes of the wasm memory at at.
+    // bytes of the wasm memory at at: only bytes from changed on, up to changed + count,
+    // unless the buffer has to grow, which leaves it empty, and then all of them.
     var s = Module.orlemazGl;
-    s.fill = function(which, target, buffer, at, bytes) {
+    s.fill = function(which, target, buffer, at, bytes, changed, count) {
         if (bytes == 0) return;
-        var view = s.views[which];
-        if (!view || view.byteOffset !== at || view.byteLength !== bytes || view.buffer !== HEAPU8.buffer)
-            view = s.views[which] = new Uint8Array(HEAPU8.buffer, at, bytes);
         webgl.bindBuffer(target, buffer);
         if (s.capacity[which] < bytes) {
             s.capacity[which] = Math.max(bytes, 2 * s.capacity[which]);
             webgl.bufferData(target, s.capacity[which], webgl.DYNAMIC_DRAW);
+            changed = 0;
+            count = bytes;
         }
-        webgl.bufferSubData(target, 0, view);
+        if (count == 0) return;
+        var view = s.views[which];
+        if (!view || view.byteOffset !== at + changed || view.byteLength !== count || view.buffer !== HEAPU8.buffer)
+            view = s.views[which] = new Uint8Array(HEAPU8.buffer, at + changed, count);
+        webgl.bufferSubData(target, changed, view);
     };
 });
 
@@ -195,14 +199,20 @@ EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool ligh
 });
 
 // Fills the frame's three streamed buffers (the batch's vertices and indices, the spheres'
-// instances) from bytes of the wasm memory at each pointer: one write each, into a buffer
-// that grows only when a frame needs more than it holds.
-EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, const void* indices,
-                          int indexBytes, const void* instances, int instanceBytes), {
+// instances) from bytes of the wasm memory at each pointer: at most one write each, of the
+// bytes that differ from what the buffer holds, into a buffer that grows only when a frame
+// needs more than it holds.
+EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, int vertexChanged,
+                          int vertexCount, const void* indices, int indexBytes,
+                          int indexChanged, int indexCount, const void* instances,
+                          int instanceBytes, int instanceChanged, int instanceCount), {
     var s = Module.orlemazGl, webgl = s.webgl;
-    s.fill(0, webgl.ARRAY_BUFFER, s.batchVertices, vertices, vertexBytes);
-    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices, indices, indexBytes);
-    s.fill(2, webgl.ARRAY_BUFFER, s.instances, instances, instanceBytes);
+    s.fill(0, webgl.ARRAY_BUFFER, s.batchVertices, vertices, vertexBytes, vertexChanged,
+           vertexCount);
+    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices, indices, indexBytes, indexChanged,
+           indexCount);
+    s.fill(2, webgl.ARRAY_BUFFER, s.instances, instances, instanceBytes, instanceChanged,
+           instanceCount);
 });
 
 // Draws part of the batch: from index first, its triangles' indices then its lines'. The
@@ -341,7 +351,37 @@ static struct BackendState {
     std::vector<SphereRun> runs;
     std::vector<bool> grouped; // spheres already in a run
     Pieces pieces;
+    // What each streamed buffer holds (batch vertices, batch indices, instances), as bytes:
+    // a frame writes only the span where it differs.
+    std::vector<unsigned char> held[3];
 } backend;
+
+// The span of bytes (from changed, count long) where the next bytes of a streamed buffer
+// differ from what it holds now, which then holds them.
+struct Span {
+    int changed;
+    int count;
+};
+
+static Span changedSpan(std::vector<unsigned char>& held, const void* data, size_t bytes) {
+    const unsigned char* next = static_cast<const unsigned char*>(data);
+    const size_t common = std::min(held.size(), bytes);
+    size_t first = 0;
+    while (first < common && next[first] == held[first]) {
+        first++;
+    }
+    size_t end = bytes;
+    if (bytes <= held.size()) {
+        while (end > first && next[end - 1] == held[end - 1]) {
+            end--;
+        }
+    }
+    // Past the bytes written, the buffer is taken to hold nothing known, so that a buffer
+    // made again larger (and emptied) is filled whole.
+    held.resize(bytes);
+    std::copy(next + first, next + end, held.begin() + static_cast<std::ptrdiff_t>(first));
+    return {static_cast<int>(first), static_cast<int>(end - first)};
+}
 
 // Sets the context up on first use: at the first draw, and at the first after a restore.
 static void ensureReady() {
@@ -357,6 +397,9 @@ static void ensureReady() {
                    offsetof(ShaderState, lightDiffuse));
         backend.ready = true;
         backend.stateSent = false;
+        for (std::vector<unsigned char>& held : backend.held) {
+            held.clear(); // the new buffers hold nothing
+        }
     }
 }
 
@@ -476,11 +519,16 @@ static void flushDraws() {
     }
     sendState();
     groupSpheres();
-    webglUpload(
-        backend.vertices.data(), static_cast<int>(backend.vertices.size() * sizeof(BatchVertex)),
-        backend.indices.data(), static_cast<int>(backend.indices.size() * sizeof(unsigned short)),
-        backend.instances.data(),
-        static_cast<int>(backend.instances.size() * sizeof(SphereInstance)));
+    const size_t vertexBytes = backend.vertices.size() * sizeof(BatchVertex);
+    const size_t indexBytes = backend.indices.size() * sizeof(unsigned short);
+    const size_t instanceBytes = backend.instances.size() * sizeof(SphereInstance);
+    const Span vertices = changedSpan(backend.held[0], backend.vertices.data(), vertexBytes);
+    const Span indices = changedSpan(backend.held[1], backend.indices.data(), indexBytes);
+    const Span instances = changedSpan(backend.held[2], backend.instances.data(), instanceBytes);
+    webglUpload(backend.vertices.data(), static_cast<int>(vertexBytes), vertices.changed,
+                vertices.count, backend.indices.data(), static_cast<int>(indexBytes),
+                indices.changed, indices.count, backend.instances.data(),
+                static_cast<int>(instanceBytes), instances.changed, instances.count);
     size_t run = 0;
     for (const DrawCommand& c : backend.commands) {
         if (c.sphere < 0) {
