@@ -17,7 +17,7 @@
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import {launchEngine, median, openProgram, serve, startVirtualDisplay, waitFor} from './engines.mjs';
+import {launchEngine, median, openProgram, serve, startVirtualDisplay, waitFor} from '../test/engines.mjs';
 
 const options = {'--engine': 'chromium', '--turns': '5', '--ball': null, '--size': '680x480', '--variants': 'no'};
 const positional = [];
@@ -33,7 +33,7 @@ const MEASURE_MS = 2000; // each figure's time in a turn
 
 // The ceiling pages and the probed pages (the page's own index.html with the probe first).
 const here = path.dirname(new URL(import.meta.url).pathname);
-for (const [from, to] of [['ceiling.html'], ['replay.html'], ['bench_probe.js'], ['../webgl_program.js', 'webgl_program.js']]) {
+for (const [from, to] of [['../test/ceiling.html', 'ceiling.html'], ['replay.html'], ['bench_probe.js'], ['../webgl_program.js', 'webgl_program.js']]) {
   fs.copyFileSync(path.join(here, from), path.join(work, to || from));
 }
 fs.writeFileSync(path.join(work, 'blank.html'), '<!DOCTYPE html><title>blank</title>');
