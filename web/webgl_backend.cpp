@@ -1,10 +1,16 @@
 // The WebGL back end: the sink of ordinary frames. One program transforms and lights every
 // vertex in its vertex shader from the fixed-function state (the matrices, the lights in
 // eye coordinates, the front material, the scene's ambient light, GL_NORMALIZE), as
-// OpenGL's per-vertex lighting does. GLUT's spheres are drawn from buffers filled once,
-// those of one mesh in one instanced draw; immediate-mode primitives are gathered, in eye
-// coordinates, into one batch. The draws wait until a clear, glFlush or a change of the
-// state they were made under, and then go with one filling of the batch's buffers.
+// OpenGL's per-vertex lighting does.
+//
+// Geometry is kept, not streamed: each glBegin/glEnd primitive and each of GLUT's sphere
+// meshes becomes a mesh in object coordinates, stored once in WebGL buffers that only grow,
+// and found again by its contents the next time the same vertices are drawn, in this frame
+// or the next. What a frame sends is how to draw them: per draw, the modelview and the
+// material (an instance). The draws of one mesh go in one instanced draw; a mesh drawn
+// once takes its instance as constant attributes, so that a frame in which only the ball
+// moves writes no buffer at all. The draws wait until a clear, glFlush or a change of the
+// state they were made under, and then go with at most one write of each buffer.
 #include "web/gl_layer.h"
 
 #include <emscripten.h>
@@ -12,32 +18,34 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <unordered_map>
 
 // The contract between this file and the JavaScript below, declared once here: the
-// shader's attribute locations, the layouts of a batch vertex, a sphere instance and the
-// state record, all handed to webglSetUp as numbers, which the JavaScript reads by name.
+// shader's attribute locations, the layouts of a mesh vertex, an instance and the state
+// record, all handed to webglSetUp as numbers, which the JavaScript reads by name.
 enum Attribute {
-    ATTRIBUTE_POSITION,
+    ATTRIBUTE_POSITION, // a mesh's, per vertex
     ATTRIBUTE_NORMAL,
-    ATTRIBUTE_AMBIENT,
+    ATTRIBUTE_COLOUR,
+    ATTRIBUTE_AMBIENT, // an instance's, per draw
     ATTRIBUTE_DIFFUSE,
     ATTRIBUTE_MODELVIEW, // four locations, a column each
 };
 
-// One vertex of the batch, in eye coordinates, with the front material (unlit: its diffuse
-// is the vertex's colour).
-struct BatchVertex {
+// One vertex of a mesh, in object coordinates, with the colour it shows unlit: a
+// primitive's current colour at the vertex, white for a sphere, whose colour is its draw's.
+struct MeshVertex {
     float position[3];
     float normal[3];
-    float ambient[4];
-    float diffuse[4];
+    unsigned char colour[4]; // 0-255 for 0-1, as the window's pixels hold it
 };
-constexpr size_t MAX_BATCH_VERTICES = 65536; // what 16-bit indices reach
 
-// One sphere drawn: the modelview's four columns and the material (unlit: the current
-// colour as its diffuse).
-struct SphereInstance {
+// One draw of a mesh: the modelview's four columns and the front material. Unlit, the
+// diffuse is the colour the mesh's own is multiplied by: white for a primitive, the
+// current colour for a sphere.
+struct Instance {
     float modelview[16];
     float ambient[4];
     float diffuse[4];
@@ -52,23 +60,23 @@ struct ShaderState {
     float lightDiffuse[LIGHT_COUNT][4];
 };
 
-// Compiles the program and makes the batch's buffers in the context of the window GLUT
-// made (Module.ctx); keeps them in Module.orlemazGl, whose sphere meshes start empty and
-// are filled as each is first drawn. Run at the first draw and again when a lost context
-// comes back, since nothing made in the old one survives. A shader that does not compile,
-// or a WebGL without instanced drawing, stops the page with a message.
+// Compiles the program and makes the buffers in the context of the window GLUT made
+// (Module.ctx); keeps them in Module.orlemazGl. Run at the first draw and again when a lost
+// context comes back, since nothing made in the old one survives. A shader that does not
+// compile, or a WebGL without instanced drawing or 32-bit indices, stops the page with a
+// message.
 // clang-format off
-EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, int diffuse,
-                         int modelview, int vertexBytes, int vertexPosition, int vertexNormal,
-                         int vertexAmbient, int vertexDiffuse, int instanceBytes,
+EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int colour, int ambient,
+                         int diffuse, int modelview, int vertexBytes, int vertexPosition,
+                         int vertexNormal, int vertexColour, int instanceBytes,
                          int instanceModelview, int instanceAmbient, int instanceDiffuse,
                          int stateProjection, int stateSceneAmbient, int stateLightDirection,
                          int stateLightAmbient, int stateLightDiffuse), {
     var webgl = Module.ctx;
-    // The modelview comes as four columns: constant for the batch (already in eye
-    // coordinates), one per instance for spheres. Its cofactors carry normals.
+    // The modelview comes as four columns, per instance or constant for a draw. Its
+    // cofactors carry normals.
     var vertex = [
-        'attribute vec3 position; attribute vec3 normal;',
+        'attribute vec3 position; attribute vec3 normal; attribute vec4 vertexColour;',
         'attribute vec4 ambient; attribute vec4 diffuse;',
         'attribute vec4 modelview0; attribute vec4 modelview1;',
         'attribute vec4 modelview2; attribute vec4 modelview3;',
@@ -80,7 +88,7 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
         'void main() {',
         '  mat4 modelview = mat4(modelview0, modelview1, modelview2, modelview3);',
         '  gl_Position = projection * (modelview * vec4(position, 1.0));',
-        '  if (!lighting) { colour = diffuse; return; }',
+        '  if (!lighting) { colour = vertexColour * diffuse; return; }',
         '  vec3 c0 = modelview0.xyz, c1 = modelview1.xyz, c2 = modelview2.xyz;',
         '  vec3 x = cross(c1, c2);',
         '  float det = dot(c0, x);',
@@ -97,9 +105,12 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
     var instancing = webgl.getExtension('ANGLE_instanced_arrays');
     if (!instancing)
         throw new Error("the web layer needs WebGL's ANGLE_instanced_arrays");
+    if (!webgl.getExtension('OES_element_index_uint'))
+        throw new Error("the web layer needs WebGL's OES_element_index_uint");
     var names = [];
     names[position] = 'position';
     names[normal] = 'normal';
+    names[colour] = 'vertexColour';
     names[ambient] = 'ambient';
     names[diffuse] = 'diffuse';
     for (var column = 0; column < 4; column++) names[modelview + column] = 'modelview' + column;
@@ -108,36 +119,45 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int ambient, i
     ['projection', 'lighting', 'normalizeNormals', 'lightCount', 'sceneAmbient',
      'lightDirection', 'lightAmbient', 'lightDiffuse']
         .forEach(function(name) { at[name] = webgl.getUniformLocation(program, name); });
-    webgl.enableVertexAttribArray(position);
-    webgl.enableVertexAttribArray(normal);
     webgl.frontFace(webgl.CCW);
     webgl.cullFace(webgl.BACK);
-    Module.orlemazGl = {
-        webgl: webgl, at: at, instancing: instancing, meshes: [],
-        mode: null, // what the attributes point at: 'batch', 'spheres' or nothing yet
+    var s = Module.orlemazGl = {
+        webgl: webgl, at: at, instancing: instancing,
         cull: null, depth: null, // the capabilities as last set
         lighting: null, normalize: null, // the shader's flags as last set
-        // The buffers the frame streams through, each sized once (and again when a frame
-        // needs more) and written at most once a frame, with the bytes each holds.
-        batchVertices: webgl.createBuffer(), batchIndices: webgl.createBuffer(),
+        instanced: null, // whether the instance's attributes come from the instance buffer
+        // The meshes' vertices and indices, and the instances of the draws that go
+        // instanced, each buffer sized once (and again when it needs more) and written at
+        // most once a frame.
+        meshVertices: webgl.createBuffer(), meshIndices: webgl.createBuffer(),
         instances: webgl.createBuffer(), capacity: [0, 0, 0],
         // Views of the wasm memory that uploads and uniforms read, kept from frame to
         // frame and made again only when what they cover moves or the memory grows.
         views: [null, null, null], stateViews: null,
-        location: {position: position, normal: normal, ambient: ambient, diffuse: diffuse,
-                   modelview: modelview},
+        location: {position: position, normal: normal, colour: colour, ambient: ambient,
+                   diffuse: diffuse, modelview: modelview},
         vertex: {bytes: vertexBytes, position: vertexPosition, normal: vertexNormal,
-                 ambient: vertexAmbient, diffuse: vertexDiffuse},
+                 colour: vertexColour},
         instance: {bytes: instanceBytes, modelview: instanceModelview,
                    ambient: instanceAmbient, diffuse: instanceDiffuse},
         state: {projection: stateProjection, sceneAmbient: stateSceneAmbient,
                 lightDirection: stateLightDirection, lightAmbient: stateLightAmbient,
                 lightDiffuse: stateLightDiffuse},
     };
-    // Fills streamed buffer which (0, 1, 2: batchVertices, batchIndices, instances) from
-    // bytes of the wasm memory at at: only bytes from changed on, up to changed + count,
-    // unless the buffer has to grow, which leaves it empty, and then all of them.
-    var s = Module.orlemazGl;
+    // The mesh attributes point into the meshes' buffer for good: the buffer stays the same
+    // object when it grows, and the index buffer stays bound. The instance attributes step
+    // once per instance when they come from the instance buffer.
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.meshVertices);
+    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.meshIndices);
+    webgl.vertexAttribPointer(position, 3, webgl.FLOAT, false, vertexBytes, vertexPosition);
+    webgl.vertexAttribPointer(normal, 3, webgl.FLOAT, false, vertexBytes, vertexNormal);
+    webgl.vertexAttribPointer(colour, 4, webgl.UNSIGNED_BYTE, true, vertexBytes, vertexColour);
+    [position, normal, colour].forEach(function(l) { webgl.enableVertexAttribArray(l); });
+    s.perInstance = [ambient, diffuse, modelview, modelview + 1, modelview + 2, modelview + 3];
+    s.perInstance.forEach(function(l) { instancing.vertexAttribDivisorANGLE(l, 1); });
+    // Fills buffer which (0, 1, 2: meshVertices, meshIndices, instances) from bytes of the
+    // wasm memory at at: only bytes from changed on, up to changed + count, unless the
+    // buffer has to grow, which leaves it empty, and then all of them.
     s.fill = function(which, target, buffer, at, bytes, changed, count) {
         if (bytes == 0) return;
         webgl.bindBuffer(target, buffer);
@@ -198,98 +218,70 @@ EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool ligh
     }
 });
 
-// Fills the frame's three streamed buffers (the batch's vertices and indices, the spheres'
-// instances) from bytes of the wasm memory at each pointer: at most one write each, of the
-// bytes that differ from what the buffer holds, into a buffer that grows only when a frame
-// needs more than it holds.
+// Fills the three buffers (the meshes' vertices and indices, the instances) from bytes of
+// the wasm memory at each pointer: at most one write each, of the bytes the buffer does not
+// hold yet, into a buffer that grows only when it needs more than it holds.
 EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, int vertexChanged,
                           int vertexCount, const void* indices, int indexBytes,
                           int indexChanged, int indexCount, const void* instances,
                           int instanceBytes, int instanceChanged, int instanceCount), {
     var s = Module.orlemazGl, webgl = s.webgl;
-    s.fill(0, webgl.ARRAY_BUFFER, s.batchVertices, vertices, vertexBytes, vertexChanged,
+    s.fill(0, webgl.ARRAY_BUFFER, s.meshVertices, vertices, vertexBytes, vertexChanged,
            vertexCount);
-    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices, indices, indexBytes, indexChanged,
+    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.meshIndices, indices, indexBytes, indexChanged,
            indexCount);
     s.fill(2, webgl.ARRAY_BUFFER, s.instances, instances, instanceBytes, instanceChanged,
            instanceCount);
 });
 
-// Draws part of the batch: from index first, its triangles' indices then its lines'. The
-// attributes are pointed into the batch before its first part after spheres: constant
-// columns of the identity for the modelview, the batch being in eye coordinates already.
-// Its buffers stay the same objects when they are filled, so the pointers hold.
-EM_JS(void, webglDrawBatch, (int first, int triangleIndices, int lineIndices), {
+// Draws count instances of a mesh: its triangles' indices from index first, then its
+// lines'. One instance (single, not null) goes as constant attributes; more come from the
+// instance buffer, from instance firstInstance on.
+EM_JS(void, webglDrawMesh, (int first, int triangleIndices, int lineIndices,
+                            int firstInstance, int count, const Instance* single), {
     var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
-    if (s.mode !== 'batch') {
-        var layout = s.vertex, bytes = layout.bytes;
-        webgl.bindBuffer(webgl.ARRAY_BUFFER, s.batchVertices);
-        webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.batchIndices);
-        webgl.vertexAttribPointer(at.position, 3, webgl.FLOAT, false, bytes, layout.position);
-        webgl.vertexAttribPointer(at.normal, 3, webgl.FLOAT, false, bytes, layout.normal);
-        webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, layout.ambient);
-        webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, layout.diffuse);
-        ext.vertexAttribDivisorANGLE(at.ambient, 0);
-        ext.vertexAttribDivisorANGLE(at.diffuse, 0);
-        webgl.enableVertexAttribArray(at.ambient);
-        webgl.enableVertexAttribArray(at.diffuse);
-        for (var column = 0; column < 4; column++) {
-            webgl.disableVertexAttribArray(at.modelview + column);
-            webgl.vertexAttrib4f(at.modelview + column, column == 0 ? 1 : 0, column == 1 ? 1 : 0,
-                                 column == 2 ? 1 : 0, column == 3 ? 1 : 0);
+    var layout = s.instance, arrays = !single, l;
+    if (s.instanced !== arrays) {
+        for (l = 0; l < 6; l++) {
+            if (arrays) webgl.enableVertexAttribArray(s.perInstance[l]);
+            else webgl.disableVertexAttribArray(s.perInstance[l]);
         }
-        s.mode = 'batch';
+        s.instanced = arrays;
     }
-    if (triangleIndices > 0)
-        webgl.drawElements(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_SHORT, first * 2);
-    if (lineIndices > 0)
-        webgl.drawElements(webgl.LINES, lineIndices, webgl.UNSIGNED_SHORT,
-                           (first + triangleIndices) * 2);
-});
-
-// Draws count spheres of mesh id (its buffers filled from points, normals and faces the
-// first time), from the uploaded instances starting at firstInstance.
-EM_JS(void, webglDrawSpheres,
-      (int id, const float* points, const float* normals, int pointCount,
-       const unsigned short* faces, int faceIndices, int firstInstance, int count), {
-    var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
-    var mesh = s.meshes[id];
-    // The points, then the normals, in one buffer.
-    var pointBytes = pointCount * 3 * 4;
-    if (!mesh) {
-        mesh = s.meshes[id] = {vertices: webgl.createBuffer(), indices: webgl.createBuffer()};
-        webgl.bindBuffer(webgl.ARRAY_BUFFER, mesh.vertices);
-        webgl.bufferData(webgl.ARRAY_BUFFER, 2 * pointBytes, webgl.STATIC_DRAW);
-        webgl.bufferSubData(webgl.ARRAY_BUFFER, 0, HEAPU8.subarray(points, points + pointBytes));
-        webgl.bufferSubData(webgl.ARRAY_BUFFER, pointBytes,
-                            HEAPU8.subarray(normals, normals + pointBytes));
-        webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-        webgl.bufferData(webgl.ELEMENT_ARRAY_BUFFER,
-                         HEAPU16.subarray(faces >> 1, (faces >> 1) + faceIndices), webgl.STATIC_DRAW);
-    }
-    if (s.mode !== 'spheres') {
-        for (var column = 0; column < 4; column++) {
-            ext.vertexAttribDivisorANGLE(at.modelview + column, 1);
-            webgl.enableVertexAttribArray(at.modelview + column);
+    if (arrays) {
+        var bytes = layout.bytes, base = firstInstance * bytes;
+        webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
+        webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
+        webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
+        for (l = 0; l < 4; l++)
+            webgl.vertexAttribPointer(at.modelview + l, 4, webgl.FLOAT, false, bytes,
+                                      base + layout.modelview + l * 16);
+    } else {
+        var f = HEAPF32, p = (single + layout.ambient) >> 2;
+        webgl.vertexAttrib4f(at.ambient, f[p], f[p + 1], f[p + 2], f[p + 3]);
+        p = (single + layout.diffuse) >> 2;
+        webgl.vertexAttrib4f(at.diffuse, f[p], f[p + 1], f[p + 2], f[p + 3]);
+        for (l = 0; l < 4; l++) {
+            p = (single + layout.modelview) >> 2;
+            webgl.vertexAttrib4f(at.modelview + l, f[p + 4 * l], f[p + 4 * l + 1],
+                                 f[p + 4 * l + 2], f[p + 4 * l + 3]);
         }
-        ext.vertexAttribDivisorANGLE(at.ambient, 1);
-        ext.vertexAttribDivisorANGLE(at.diffuse, 1);
-        webgl.enableVertexAttribArray(at.ambient);
-        webgl.enableVertexAttribArray(at.diffuse);
-        s.mode = 'spheres';
     }
-    webgl.bindBuffer(webgl.ARRAY_BUFFER, mesh.vertices);
-    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, mesh.indices);
-    webgl.vertexAttribPointer(at.position, 3, webgl.FLOAT, false, 0, 0);
-    webgl.vertexAttribPointer(at.normal, 3, webgl.FLOAT, false, 0, pointBytes);
-    var layout = s.instance, bytes = layout.bytes, base = firstInstance * bytes;
-    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
-    webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
-    webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
-    for (var column = 0; column < 4; column++)
-        webgl.vertexAttribPointer(at.modelview + column, 4, webgl.FLOAT, false, bytes,
-                                  base + layout.modelview + column * 16);
-    ext.drawElementsInstancedANGLE(webgl.TRIANGLES, faceIndices, webgl.UNSIGNED_SHORT, 0, count);
+    if (triangleIndices > 0) {
+        if (arrays)
+            ext.drawElementsInstancedANGLE(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT,
+                                           first * 4, count);
+        else
+            webgl.drawElements(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT, first * 4);
+    }
+    if (lineIndices > 0) {
+        var lines = (first + triangleIndices) * 4;
+        if (arrays)
+            ext.drawElementsInstancedANGLE(webgl.LINES, lineIndices, webgl.UNSIGNED_INT, lines,
+                                           count);
+        else
+            webgl.drawElements(webgl.LINES, lineIndices, webgl.UNSIGNED_INT, lines);
+    }
 });
 // clang-format on
 
@@ -308,52 +300,68 @@ EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char
                      HEAPU8.subarray(out, out + width * height * 4));
 });
 
-// A sphere waiting to be drawn, with the state it was drawn under.
-struct SphereDraw {
-    const SphereMesh* mesh;
-    SphereInstance instance;
+// A mesh in the store: a primitive's vertices in object coordinates as drawn, or one of
+// GLUT's sphere meshes, with where its vertices and indices lie in the store.
+struct Mesh {
+    uint64_t key;                     // the hash of what it was made from
+    int sphere;                       // the SphereMesh's id, or -1 for a primitive
+    GLenum mode;                      // a primitive's mode
+    std::vector<ObjectVertex> source; // a primitive's vertices, as glEnd had them
+    int firstVertex;
+    int vertexCount;
+    int firstIndex; // its triangles' indices, then its lines'
+    int triangleIndices;
+    int lineIndices;
+    unsigned lastFrame; // the frame that last drew it
 };
 
-// One draw waiting, in the frame's order: a part of the batch or a sphere.
-struct DrawCommand {
-    int sphere;          // index into BackendState::spheres, or -1 for a part of the batch
-    int first;           // the part's first index
-    int triangleIndices; // then its triangles' indices
-    int lineIndices;     // then its lines'
+// One draw waiting, with the state it was made under.
+struct MeshDraw {
+    int mesh; // index into BackendState::meshes
+    Instance instance;
 };
 
-// Spheres of one mesh drawn in one instanced draw, from count instances in a row of
-// BackendState::instances.
-struct SphereRun {
-    const SphereMesh* mesh;
+// The draws of one mesh that go in one instanced draw: count instances in a row of
+// BackendState::instances from first on, or a single one, which goes as constant
+// attributes.
+struct MeshRun {
+    int mesh;
     int first;
     int count;
+    const Instance* single;
 };
 
-// What waits for WebGL, and what it was last sent. Everything drawn until the next change
-// of state waits, so that the batch's buffers are filled once and each mesh's spheres go
-// in one draw. The vectors keep their storage from frame to frame, so that a frame like
-// the last is uploaded from the same places.
+// A store with fewer vertices than this keeps what the frames no longer draw.
+constexpr size_t STORE_VERTICES_KEPT = 16384;
+
+// What the context holds and what waits for it. Everything drawn until the next change of
+// state waits, so that each buffer is written at most once and each mesh's draws go in one
+// call. The vectors keep their storage from frame to frame, so that a frame like the last
+// is uploaded from the same places.
 static struct BackendState {
     bool ready = false;       // whether the context has the program and buffers
     bool stateSent = false;   // whether the context has had the state at all
     unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
     ShaderState sent = {};    // the state record as last sent (webglSetState reads it here)
     int sentLights = 0;       // how many lights it held
-    int lastPart = -1;        // index into commands of the last part of the batch, or -1
-    std::vector<BatchVertex> vertices;
-    std::vector<unsigned short> indices;   // the closed parts' indices
-    std::vector<unsigned short> triangles; // the open part's
-    std::vector<unsigned short> lines;     // the open part's
-    std::vector<SphereDraw> spheres;
-    std::vector<DrawCommand> commands;
-    std::vector<SphereInstance> instances; // the spheres', in the order they are drawn
-    std::vector<SphereRun> runs;
-    std::vector<bool> grouped; // spheres already in a run
+    // The meshes, their vertices and indices (into the store's vertices) one after another,
+    // how many of each the context's buffers hold, and the meshes by the hash of their source.
+    std::vector<Mesh> meshes;
+    std::vector<MeshVertex> vertices;
+    std::vector<unsigned> indices;
+    size_t sentVertices = 0;
+    size_t sentIndices = 0;
+    std::unordered_multimap<uint64_t, int> byKey;
+    // The frame (counted by clears) and how many vertices the meshes drawn in it hold.
+    unsigned frame = 0;
+    size_t frameVertices = 0;
+    std::vector<MeshDraw> draws;
+    std::vector<Instance> instances; // those of the runs of more than one, in run order
+    std::vector<MeshRun> runs;
+    std::vector<bool> grouped; // draws already in a run
     Pieces pieces;
-    // What each streamed buffer holds (batch vertices, batch indices, instances), as bytes:
-    // a frame writes only the span where it differs.
-    std::vector<unsigned char> held[3];
+    // What the instance buffer holds, as bytes: a frame writes only the span where it differs.
+    std::vector<unsigned char> heldInstances;
 } backend;
 
 // The span of bytes (from changed, count long) where the next bytes of a streamed buffer
@@ -383,23 +391,23 @@ static Span changedSpan(std::vector<unsigned char>& held, const void* data, size
     return {static_cast<int>(first), static_cast<int>(end - first)};
 }
 
-// Sets the context up on first use: at the first draw, and at the first after a restore.
+// Sets the context up on first use: at the first draw, and at the first after a restore,
+// when the store goes to the new buffers whole.
 static void ensureReady() {
     if (!backend.ready) {
-        webglSetUp(LIGHT_COUNT, ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_AMBIENT,
-                   ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(BatchVertex),
-                   offsetof(BatchVertex, position), offsetof(BatchVertex, normal),
-                   offsetof(BatchVertex, ambient), offsetof(BatchVertex, diffuse),
-                   sizeof(SphereInstance), offsetof(SphereInstance, modelview),
-                   offsetof(SphereInstance, ambient), offsetof(SphereInstance, diffuse),
+        webglSetUp(LIGHT_COUNT, ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_COLOUR,
+                   ATTRIBUTE_AMBIENT, ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(MeshVertex),
+                   offsetof(MeshVertex, position), offsetof(MeshVertex, normal),
+                   offsetof(MeshVertex, colour), sizeof(Instance), offsetof(Instance, modelview),
+                   offsetof(Instance, ambient), offsetof(Instance, diffuse),
                    offsetof(ShaderState, projection), offsetof(ShaderState, sceneAmbient),
                    offsetof(ShaderState, lightDirection), offsetof(ShaderState, lightAmbient),
                    offsetof(ShaderState, lightDiffuse));
         backend.ready = true;
         backend.stateSent = false;
-        for (std::vector<unsigned char>& held : backend.held) {
-            held.clear(); // the new buffers hold nothing
-        }
+        backend.sentVertices = 0; // the new buffers hold nothing
+        backend.sentIndices = 0;
+        backend.heldInstances.clear();
     }
 }
 
@@ -449,169 +457,239 @@ static void sendState() {
                   gl.cullFace, gl.depthTest);
 }
 
-// Closes the batch's open part: its indices join the closed parts' and its draw waits. A
-// part that follows one with no lines, with nothing drawn between them that the depth test
-// does not order, joins that part's draw: the same indices in the same order, one call.
-static void closePart() {
-    if (backend.triangles.empty() && backend.lines.empty()) {
-        return;
+// FNV-1a over 32-bit words: what finds a mesh again by its source.
+static uint64_t hashWords(uint64_t hash, const void* data, size_t bytes) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i + 4 <= bytes; i += 4) {
+        uint32_t word = 0;
+        std::memcpy(&word, p + i, 4);
+        hash = (hash ^ word) * 0x100000001b3ULL;
     }
-    const int triangles = static_cast<int>(backend.triangles.size());
-    const int lines = static_cast<int>(backend.lines.size());
-    const bool nothingBetween =
-        backend.lastPart == static_cast<int>(backend.commands.size()) - 1 || gl.depthTest;
-    if (backend.lastPart >= 0 && nothingBetween &&
-        backend.commands[backend.lastPart].lineIndices == 0) {
-        DrawCommand& last = backend.commands[backend.lastPart];
-        last.triangleIndices += triangles;
-        last.lineIndices = lines;
-    } else {
-        backend.lastPart = static_cast<int>(backend.commands.size());
-        backend.commands.push_back(
-            {-1, static_cast<int>(backend.indices.size()), triangles, lines});
-    }
-    backend.indices.insert(backend.indices.end(), backend.triangles.begin(),
-                           backend.triangles.end());
-    backend.indices.insert(backend.indices.end(), backend.lines.begin(), backend.lines.end());
-    backend.triangles.clear();
-    backend.lines.clear();
+    return hash;
 }
 
-// Lays the waiting spheres' instances out for one upload, as runs that each go in one
-// instanced draw: with the depth test on, those of one mesh together, in the order each
-// mesh was first drawn; without it, in the order drawn.
-static void groupSpheres() {
+constexpr uint64_t HASH_START = 0xcbf29ce484222325ULL;
+
+// A new mesh's place at the end of the store, with its vertices and indices still to add.
+static Mesh& addMesh(uint64_t key) {
+    backend.byKey.emplace(key, static_cast<int>(backend.meshes.size()));
+    backend.meshes.push_back({key,
+                              -1,
+                              0,
+                              {},
+                              static_cast<int>(backend.vertices.size()),
+                              0,
+                              static_cast<int>(backend.indices.size()),
+                              0,
+                              0,
+                              0});
+    return backend.meshes.back();
+}
+
+// The mesh of a primitive's pieces and vertices, made the first time they are drawn; -1 when
+// the primitive has nothing to draw.
+static int primitiveMesh(GLenum mode, const std::vector<ObjectVertex>& vertices) {
+    const size_t bytes = vertices.size() * sizeof(ObjectVertex);
+    const uint64_t key =
+        hashWords(hashWords(HASH_START, &mode, sizeof mode), vertices.data(), bytes);
+    const auto found = backend.byKey.equal_range(key);
+    for (auto it = found.first; it != found.second; ++it) {
+        const Mesh& m = backend.meshes[it->second];
+        if (m.sphere < 0 && m.mode == mode && m.source.size() == vertices.size() &&
+            std::memcmp(m.source.data(), vertices.data(), bytes) == 0) {
+            return it->second;
+        }
+    }
+    splitPrimitive(mode, static_cast<int>(vertices.size()), backend.pieces);
+    if (backend.pieces.triangles.empty() && backend.pieces.lines.empty()) {
+        return -1;
+    }
+    Mesh& m = addMesh(key);
+    m.mode = mode;
+    m.source = vertices;
+    m.vertexCount = static_cast<int>(vertices.size());
+    m.triangleIndices = static_cast<int>(backend.pieces.triangles.size());
+    m.lineIndices = static_cast<int>(backend.pieces.lines.size());
+    for (const ObjectVertex& v : vertices) {
+        MeshVertex out = {{v.position[0], v.position[1], v.position[2]},
+                          {v.normal[0], v.normal[1], v.normal[2]},
+                          {}};
+        for (int i = 0; i < 4; i++) {
+            const float c = std::min(std::max(v.colour[i], 0.0f), 1.0f);
+            out.colour[i] = static_cast<unsigned char>(std::lround(c * 255.0f));
+        }
+        backend.vertices.push_back(out);
+    }
+    for (int index : backend.pieces.triangles) {
+        backend.indices.push_back(static_cast<unsigned>(m.firstVertex + index));
+    }
+    for (int index : backend.pieces.lines) {
+        backend.indices.push_back(static_cast<unsigned>(m.firstVertex + index));
+    }
+    return static_cast<int>(backend.meshes.size()) - 1;
+}
+
+// The mesh of one of GLUT's spheres, made the first time it is drawn.
+static int sphereMesh(const SphereMesh& sphere) {
+    const uint64_t key = hashWords(HASH_START ^ 1, &sphere.id, sizeof sphere.id);
+    const auto found = backend.byKey.equal_range(key);
+    for (auto it = found.first; it != found.second; ++it) {
+        if (backend.meshes[it->second].sphere == sphere.id) {
+            return it->second;
+        }
+    }
+    Mesh& m = addMesh(key);
+    m.sphere = sphere.id;
+    m.vertexCount = static_cast<int>(sphere.points.size() / 3);
+    m.triangleIndices = static_cast<int>(sphere.faces.size());
+    for (int v = 0; v < m.vertexCount; v++) {
+        const float* p = &sphere.points[3 * v];
+        const float* n = &sphere.normals[3 * v];
+        backend.vertices.push_back({{p[0], p[1], p[2]}, {n[0], n[1], n[2]}, {255, 255, 255, 255}});
+    }
+    for (unsigned short index : sphere.faces) {
+        backend.indices.push_back(static_cast<unsigned>(m.firstVertex) + index);
+    }
+    return static_cast<int>(backend.meshes.size()) - 1;
+}
+
+// At the end of a frame: when the meshes it did not draw hold most of the store, the store
+// keeps only those it drew, and goes to the context whole with the next draw. A program
+// whose vertices change from frame to frame adds a mesh a frame, and so sends its store
+// again every so many frames, not its vertices every frame.
+static void endFrame() {
+    const size_t stored = backend.vertices.size();
+    if (stored > STORE_VERTICES_KEPT && stored > 2 * backend.frameVertices) {
+        std::vector<Mesh> kept;
+        std::vector<MeshVertex> vertices;
+        std::vector<unsigned> indices;
+        backend.byKey.clear();
+        for (Mesh& m : backend.meshes) {
+            if (m.lastFrame != backend.frame) {
+                continue;
+            }
+            const int firstVertex = static_cast<int>(vertices.size());
+            const int firstIndex = static_cast<int>(indices.size());
+            const auto v = backend.vertices.begin() + m.firstVertex;
+            vertices.insert(vertices.end(), v, v + m.vertexCount);
+            const int count = m.triangleIndices + m.lineIndices;
+            for (int i = 0; i < count; i++) {
+                indices.push_back(backend.indices[m.firstIndex + i] - m.firstVertex + firstVertex);
+            }
+            m.firstVertex = firstVertex;
+            m.firstIndex = firstIndex;
+            backend.byKey.emplace(m.key, static_cast<int>(kept.size()));
+            kept.push_back(std::move(m));
+        }
+        backend.meshes = std::move(kept);
+        backend.vertices = std::move(vertices);
+        backend.indices = std::move(indices);
+        backend.sentVertices = 0;
+        backend.sentIndices = 0;
+    }
+    backend.frame++;
+    backend.frameVertices = 0;
+}
+
+// Lays the waiting draws out as runs that each go in one call, and the instances of the
+// runs of more than one draw in a row for one upload: with the depth test on, the draws of
+// one mesh together, in the order each mesh was first drawn; without it, in the order drawn.
+static void groupDraws() {
     backend.instances.clear();
     backend.runs.clear();
-    backend.grouped.assign(backend.spheres.size(), false);
-    for (size_t i = 0; i < backend.spheres.size(); i++) {
+    backend.grouped.assign(backend.draws.size(), false);
+    for (size_t i = 0; i < backend.draws.size(); i++) {
         if (backend.grouped[i]) {
             continue;
         }
-        const SphereMesh* mesh = backend.spheres[i].mesh;
-        SphereRun run = {mesh, static_cast<int>(backend.instances.size()), 0};
-        for (size_t k = i; k < backend.spheres.size() && (k == i || gl.depthTest); k++) {
-            if (!backend.grouped[k] && backend.spheres[k].mesh == mesh) {
-                backend.grouped[k] = true;
-                backend.instances.push_back(backend.spheres[k].instance);
-                run.count++;
+        const int mesh = backend.draws[i].mesh;
+        MeshRun run = {mesh, static_cast<int>(backend.instances.size()), 0, nullptr};
+        for (size_t k = i; k < backend.draws.size(); k++) {
+            if (backend.grouped[k] || backend.draws[k].mesh != mesh) {
+                if (gl.depthTest) {
+                    continue;
+                }
+                break;
             }
+            backend.grouped[k] = true;
+            backend.instances.push_back(backend.draws[k].instance);
+            run.count++;
+        }
+        if (run.count == 1) {
+            backend.instances.pop_back();
+            run.single = &backend.draws[i].instance;
         }
         backend.runs.push_back(run);
     }
 }
 
-static void drawRun(const SphereRun& run) {
-    const SphereMesh& mesh = *run.mesh;
-    webglDrawSpheres(mesh.id, mesh.points.data(), mesh.normals.data(),
-                     static_cast<int>(mesh.points.size() / 3), mesh.faces.data(),
-                     static_cast<int>(mesh.faces.size()), run.first, run.count);
-}
-
-// Draws everything waiting under the state it waited under, after one upload of the
-// batch and the instances. With the depth test on, the batch goes first and the spheres
-// after it, grouped by mesh: the picture differs only where two surfaces meet at the very
-// same depth. Without it, in the order drawn.
+// Draws everything waiting under the state it waited under, after one upload of what the
+// store has added since the last and of the instances.
 static void flushDraws() {
-    closePart();
-    if (backend.commands.empty()) {
+    if (backend.draws.empty()) {
         return;
     }
     sendState();
-    groupSpheres();
-    const size_t vertexBytes = backend.vertices.size() * sizeof(BatchVertex);
-    const size_t indexBytes = backend.indices.size() * sizeof(unsigned short);
-    const size_t instanceBytes = backend.instances.size() * sizeof(SphereInstance);
-    const Span vertices = changedSpan(backend.held[0], backend.vertices.data(), vertexBytes);
-    const Span indices = changedSpan(backend.held[1], backend.indices.data(), indexBytes);
-    const Span instances = changedSpan(backend.held[2], backend.instances.data(), instanceBytes);
-    webglUpload(backend.vertices.data(), static_cast<int>(vertexBytes), vertices.changed,
-                vertices.count, backend.indices.data(), static_cast<int>(indexBytes),
-                indices.changed, indices.count, backend.instances.data(),
+    groupDraws();
+    const size_t vertexBytes = backend.vertices.size() * sizeof(MeshVertex);
+    const size_t indexBytes = backend.indices.size() * sizeof(unsigned);
+    const size_t instanceBytes = backend.instances.size() * sizeof(Instance);
+    const size_t vertexSent = backend.sentVertices * sizeof(MeshVertex);
+    const size_t indexSent = backend.sentIndices * sizeof(unsigned);
+    const Span instances =
+        changedSpan(backend.heldInstances, backend.instances.data(), instanceBytes);
+    webglUpload(backend.vertices.data(), static_cast<int>(vertexBytes),
+                static_cast<int>(vertexSent), static_cast<int>(vertexBytes - vertexSent),
+                backend.indices.data(), static_cast<int>(indexBytes), static_cast<int>(indexSent),
+                static_cast<int>(indexBytes - indexSent), backend.instances.data(),
                 static_cast<int>(instanceBytes), instances.changed, instances.count);
-    size_t run = 0;
-    for (const DrawCommand& c : backend.commands) {
-        if (c.sphere < 0) {
-            webglDrawBatch(c.first, c.triangleIndices, c.lineIndices);
-        } else if (!gl.depthTest) {
-            drawRun(backend.runs[run++]);
-        }
+    backend.sentVertices = backend.vertices.size();
+    backend.sentIndices = backend.indices.size();
+    for (const MeshRun& run : backend.runs) {
+        const Mesh& m = backend.meshes[run.mesh];
+        webglDrawMesh(m.firstIndex, m.triangleIndices, m.lineIndices, run.first, run.count,
+                      run.single);
     }
-    for (; run < backend.runs.size(); run++) {
-        drawRun(backend.runs[run]);
-    }
-    backend.vertices.clear();
-    backend.indices.clear();
-    backend.spheres.clear();
-    backend.commands.clear();
-    backend.lastPart = -1;
+    backend.draws.clear();
 }
 
-// The column-major normal matrix of the current modelview, as the shader takes it.
-static void currentNormalMatrix(float out[9]) {
-    float rows[9] = {};
-    normalMatrix(gl.modelview.back(), rows);
-    for (int row = 0; row < 3; row++) {
-        for (int column = 0; column < 3; column++) {
-            out[column * 3 + row] = rows[row * 3 + column];
-        }
+// Queues a draw of a mesh under the current modelview and material; unlit, its colour is
+// the mesh's own times diffuse.
+static void queueDraw(int mesh, const float diffuse[4]) {
+    Mesh& m = backend.meshes[mesh];
+    if (m.lastFrame != backend.frame) {
+        m.lastFrame = backend.frame;
+        backend.frameVertices += m.vertexCount;
     }
-}
-
-// Appends one vertex in eye coordinates, with the material current now.
-static void appendVertex(const ObjectVertex& v, const float normals[9]) {
-    const float position[4] = {v.position[0], v.position[1], v.position[2], 1.0f};
-    float eye[4] = {};
-    transformPoint(gl.modelview.back(), position, eye);
-    BatchVertex out = {{eye[0], eye[1], eye[2]}, {}, {}, {}};
-    for (int row = 0; row < 3; row++) {
-        out.normal[row] = normals[row] * v.normal[0] + normals[3 + row] * v.normal[1] +
-                          normals[6 + row] * v.normal[2];
-    }
-    const float* diffuse = gl.lighting ? gl.materialDiffuse : v.colour;
-    std::copy(gl.materialAmbient, gl.materialAmbient + 4, out.ambient);
-    std::copy(diffuse, diffuse + 4, out.diffuse);
-    backend.vertices.push_back(out);
-}
-
-// Queues one glBegin/glEnd primitive in the batch, its vertices in eye coordinates.
-static void queuePrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
-    splitPrimitive(mode, static_cast<int>(vertices.size()), backend.pieces);
-    if (backend.vertices.size() + vertices.size() > MAX_BATCH_VERTICES) {
-        flushDraws();
-    }
-    float normals[9] = {};
-    currentNormalMatrix(normals);
-    const size_t first = backend.vertices.size();
-    for (const ObjectVertex& v : vertices) {
-        appendVertex(v, normals);
-    }
-    for (int index : backend.pieces.triangles) {
-        backend.triangles.push_back(static_cast<unsigned short>(first + index));
-    }
-    for (int index : backend.pieces.lines) {
-        backend.lines.push_back(static_cast<unsigned short>(first + index));
-    }
-}
-
-// Queues one of GLUT's spheres as an instance of its mesh.
-static void queueSphere(const SphereMesh& mesh) {
-    closePart();
-    SphereDraw d = {&mesh, {}};
-    const float* diffuse = gl.lighting ? gl.materialDiffuse : gl.colour;
+    MeshDraw d = {mesh, {}};
     std::copy(gl.modelview.back().m, gl.modelview.back().m + 16, d.instance.modelview);
     std::copy(gl.materialAmbient, gl.materialAmbient + 4, d.instance.ambient);
     std::copy(diffuse, diffuse + 4, d.instance.diffuse);
-    backend.commands.push_back({static_cast<int>(backend.spheres.size()), 0, 0, 0});
-    backend.spheres.push_back(d);
+    backend.draws.push_back(d);
+}
+
+// Queues one glBegin/glEnd primitive: unlit, in its vertices' own colours.
+static void queuePrimitive(GLenum mode, const std::vector<ObjectVertex>& vertices) {
+    static const float WHITE[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    const int mesh = primitiveMesh(mode, vertices);
+    if (mesh >= 0) {
+        queueDraw(mesh, gl.lighting ? gl.materialDiffuse : WHITE);
+    }
+}
+
+// Queues one of GLUT's spheres: unlit, in the current colour.
+static void queueSphere(const SphereMesh& mesh) {
+    queueDraw(sphereMesh(mesh), gl.lighting ? gl.materialDiffuse : gl.colour);
 }
 
 static bool alwaysReached(const Bounds&) {
     return true;
 }
 
+// Ends the frame: what it drew goes first.
 static void clearBuffers(GLbitfield mask) {
     flushDraws();
+    endFrame();
     ensureReady();
     webglClear(gl.clearColour[0], gl.clearColour[1], gl.clearColour[2], gl.clearColour[3],
                (mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
@@ -626,8 +704,7 @@ void webglViewport() {
 }
 
 // The browser gave back a lost context, empty: the layer sets it up again, as at the start,
-// and gives it the viewport; the rest of the state goes with the next draw, and each
-// sphere mesh is filled again as it is next drawn.
+// and gives it the viewport; the rest of the state and the meshes go with the next draw.
 extern "C" EMSCRIPTEN_KEEPALIVE void webglContextRestored() {
     backend.ready = false;
     webglViewport();
