@@ -164,7 +164,7 @@ void refuseInList(const char* call);
 
 // A solid sphere built once for its radius, slices and stacks, with GLUT's vertices.
 struct SphereMesh {
-    int id;                            // 0, 1, ...: the back end's buffers for it
+    int id;                            // 0, 1, ...: what the back end finds its mesh by
     float radius;                      // model units
     int slices, stacks;                // GLUT's arguments
     std::vector<float> points;         // x, y, z per vertex: the unit normal times radius

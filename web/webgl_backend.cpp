@@ -7,10 +7,10 @@
 // meshes becomes a mesh in object coordinates, stored once in WebGL buffers that only grow,
 // and found again by its contents the next time the same vertices are drawn, in this frame
 // or the next. What a frame sends is how to draw them: per draw, the modelview and the
-// material (an instance). The draws of one mesh go in one instanced draw; a mesh drawn
-// once takes its instance as constant attributes, so that a frame in which only the ball
-// moves writes no buffer at all. The draws wait until a clear, glFlush or a change of the
-// state they were made under, and then go with at most one write of each buffer.
+// material (an instance), and of those only the bytes that differ from the last frame's.
+// The draws of one mesh go in one instanced draw. The draws wait until a clear, glFlush or
+// a change of the state they were made under, and then go with at most one write of each
+// buffer.
 #include "web/gl_layer.h"
 
 #include <emscripten.h>
@@ -54,53 +54,67 @@ struct Instance {
 // What a draw reads besides its vertices: the uniforms of the shader.
 struct ShaderState {
     float projection[16];
-    float sceneAmbient[4];
+    float ambientLight[4]; // the scene's ambient light plus the enabled lights' ambient
     float lightDirection[LIGHT_COUNT][3]; // the enabled lights first, unit vectors in eye space
-    float lightAmbient[LIGHT_COUNT][4];
     float lightDiffuse[LIGHT_COUNT][4];
 };
 
-// Compiles the program and makes the buffers in the context of the window GLUT made
-// (Module.ctx); keeps them in Module.orlemazGl. Run at the first draw and again when a lost
-// context comes back, since nothing made in the old one survives. A shader that does not
-// compile, or a WebGL without instanced drawing or 32-bit indices, stops the page with a
-// message.
+// Makes the buffers in the context of the window GLUT made (Module.ctx) and keeps them in
+// Module.orlemazGl, with the shader's text: its programs are made as each is first needed
+// (webglSetState). Run at the first draw and again when a lost context comes back, since
+// nothing made in the old one survives. A WebGL without instanced drawing or 32-bit
+// indices stops the page with a message.
 // clang-format off
-EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int colour, int ambient,
-                         int diffuse, int modelview, int vertexBytes, int vertexPosition,
-                         int vertexNormal, int vertexColour, int instanceBytes,
-                         int instanceModelview, int instanceAmbient, int instanceDiffuse,
-                         int stateProjection, int stateSceneAmbient, int stateLightDirection,
-                         int stateLightAmbient, int stateLightDiffuse), {
+EM_JS(void, webglSetUp, (int position, int normal, int colour, int ambient, int diffuse,
+                         int modelview, int vertexBytes, int vertexPosition, int vertexNormal,
+                         int vertexColour, int instanceBytes, int instanceModelview,
+                         int instanceAmbient, int instanceDiffuse, int stateProjection,
+                         int stateAmbientLight, int stateLightDirection,
+                         int stateLightDiffuse), {
     var webgl = Module.ctx;
-    // The modelview comes as four columns, per instance or constant for a draw. Its
-    // cofactors carry normals.
+    // One text for every program, which its first lines specialise: lit or not, how many
+    // lights, whether normals are normalized. The modelview comes as four columns per
+    // instance; its cofactors carry normals (normalized, only the sign of the determinant
+    // counts).
     var vertex = [
         'attribute vec3 position; attribute vec3 normal; attribute vec4 vertexColour;',
         'attribute vec4 ambient; attribute vec4 diffuse;',
         'attribute vec4 modelview0; attribute vec4 modelview1;',
         'attribute vec4 modelview2; attribute vec4 modelview3;',
         'uniform mat4 projection;',
-        'uniform bool lighting; uniform bool normalizeNormals; uniform int lightCount;',
-        'uniform vec4 sceneAmbient; uniform vec3 lightDirection[' + maxLights + '];',
-        'uniform vec4 lightAmbient[' + maxLights + ']; uniform vec4 lightDiffuse[' + maxLights + '];',
+        '#if LIGHTING',
+        'uniform vec4 ambientLight;',
+        '#if LIGHT_COUNT > 0',
+        'uniform vec3 lightDirection[LIGHT_COUNT]; uniform vec4 lightDiffuse[LIGHT_COUNT];',
+        '#endif',
+        '#endif',
         'varying vec4 colour;',
         'void main() {',
         '  mat4 modelview = mat4(modelview0, modelview1, modelview2, modelview3);',
         '  gl_Position = projection * (modelview * vec4(position, 1.0));',
-        '  if (!lighting) { colour = vertexColour * diffuse; return; }',
+        '#if !LIGHTING',
+        '  colour = vertexColour * diffuse;',
+        '#else',
+        '  vec3 c = ambientLight.rgb * ambient.rgb;',
+        '#if LIGHT_COUNT > 0',
         '  vec3 c0 = modelview0.xyz, c1 = modelview1.xyz, c2 = modelview2.xyz;',
         '  vec3 x = cross(c1, c2);',
         '  float det = dot(c0, x);',
-        '  vec3 n = det != 0.0 ? mat3(x, cross(c2, c0), cross(c0, c1)) * normal / det : vec3(0.0);',
-        '  if (normalizeNormals && dot(n, n) > 0.0) n = normalize(n);',
-        '  vec3 c = sceneAmbient.rgb * ambient.rgb;',
-        '  for (int i = 0; i < ' + maxLights + '; i++) {',
-        '    if (i >= lightCount) break;',
-        '    c += lightAmbient[i].rgb * ambient.rgb +',
-        '         max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb * diffuse.rgb;',
-        '  }',
+        '  vec3 n = mat3(x, cross(c2, c0), cross(c0, c1)) * normal;',
+        '#if NORMALIZE',
+        '  n *= sign(det);',
+        '  float length2 = dot(n, n);',
+        '  if (length2 > 0.0) n *= inversesqrt(length2);',
+        '#else',
+        '  n = det != 0.0 ? n / det : vec3(0.0);',
+        '#endif',
+        '  vec3 d = vec3(0.0);',
+        '  for (int i = 0; i < LIGHT_COUNT; i++)',
+        '    d += max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb;',
+        '  c += d * diffuse.rgb;',
+        '#endif',
         '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));',
+        '#endif',
         '}'].join('\n');
     var instancing = webgl.getExtension('ANGLE_instanced_arrays');
     if (!instancing)
@@ -114,21 +128,30 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int colour, in
     names[ambient] = 'ambient';
     names[diffuse] = 'diffuse';
     for (var column = 0; column < 4; column++) names[modelview + column] = 'modelview' + column;
-    var program = orlemazLinkProgram(webgl, "the web layer's shader", vertex, names);
-    var at = {};
-    ['projection', 'lighting', 'normalizeNormals', 'lightCount', 'sceneAmbient',
-     'lightDirection', 'lightAmbient', 'lightDiffuse']
-        .forEach(function(name) { at[name] = webgl.getUniformLocation(program, name); });
     webgl.frontFace(webgl.CCW);
     webgl.cullFace(webgl.BACK);
     var s = Module.orlemazGl = {
-        webgl: webgl, at: at, instancing: instancing,
+        webgl: webgl, instancing: instancing,
         cull: null, depth: null, // the capabilities as last set
-        lighting: null, normalize: null, // the shader's flags as last set
-        instanced: null, // whether the instance's attributes come from the instance buffer
-        // The meshes' vertices and indices, and the instances of the draws that go
-        // instanced, each buffer sized once (and again when it needs more) and written at
-        // most once a frame.
+        // The programs by what they are made for (see programFor), and the one in use.
+        programs: {}, current: null,
+        // The program for lit (with count lights) or unlit drawing, with or without
+        // normalized normals, with its uniforms: made the first time it is asked for.
+        programFor: function(lighting, count, normalize) {
+            var key = lighting ? 2 * count + (normalize ? 1 : 0) : -1;
+            var p = s.programs[key];
+            if (p) return p;
+            var text = '#define LIGHTING ' + (lighting ? 1 : 0) + '\n#define LIGHT_COUNT ' + count +
+                       '\n#define NORMALIZE ' + (normalize ? 1 : 0) + '\n' + vertex;
+            p = s.programs[key] = {count: count, at: {}};
+            p.program = orlemazLinkProgram(webgl, "the web layer's shader", text, names);
+            ['projection', 'ambientLight', 'lightDirection', 'lightDiffuse'].forEach(function(name) {
+                p.at[name] = webgl.getUniformLocation(p.program, name);
+            });
+            return p;
+        },
+        // The meshes' vertices and indices, and the draws' instances, each buffer sized
+        // once (and again when it needs more) and written at most once a frame.
         meshVertices: webgl.createBuffer(), meshIndices: webgl.createBuffer(),
         instances: webgl.createBuffer(), capacity: [0, 0, 0],
         // Views of the wasm memory that uploads and uniforms read, kept from frame to
@@ -140,21 +163,21 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int colour, in
                  colour: vertexColour},
         instance: {bytes: instanceBytes, modelview: instanceModelview,
                    ambient: instanceAmbient, diffuse: instanceDiffuse},
-        state: {projection: stateProjection, sceneAmbient: stateSceneAmbient,
-                lightDirection: stateLightDirection, lightAmbient: stateLightAmbient,
-                lightDiffuse: stateLightDiffuse},
+        state: {projection: stateProjection, ambientLight: stateAmbientLight,
+                lightDirection: stateLightDirection, lightDiffuse: stateLightDiffuse},
     };
     // The mesh attributes point into the meshes' buffer for good: the buffer stays the same
     // object when it grows, and the index buffer stays bound. The instance attributes step
-    // once per instance when they come from the instance buffer.
+    // once per instance.
     webgl.bindBuffer(webgl.ARRAY_BUFFER, s.meshVertices);
     webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.meshIndices);
     webgl.vertexAttribPointer(position, 3, webgl.FLOAT, false, vertexBytes, vertexPosition);
     webgl.vertexAttribPointer(normal, 3, webgl.FLOAT, false, vertexBytes, vertexNormal);
     webgl.vertexAttribPointer(colour, 4, webgl.UNSIGNED_BYTE, true, vertexBytes, vertexColour);
-    [position, normal, colour].forEach(function(l) { webgl.enableVertexAttribArray(l); });
-    s.perInstance = [ambient, diffuse, modelview, modelview + 1, modelview + 2, modelview + 3];
-    s.perInstance.forEach(function(l) { instancing.vertexAttribDivisorANGLE(l, 1); });
+    [position, normal, colour, ambient, diffuse, modelview, modelview + 1, modelview + 2,
+     modelview + 3].forEach(function(l) { webgl.enableVertexAttribArray(l); });
+    [ambient, diffuse, modelview, modelview + 1, modelview + 2, modelview + 3]
+        .forEach(function(l) { instancing.vertexAttribDivisorANGLE(l, 1); });
     // Fills buffer which (0, 1, 2: meshVertices, meshIndices, instances) from bytes of the
     // wasm memory at at: only bytes from changed on, up to changed + count, unless the
     // buffer has to grow, which leaves it empty, and then all of them.
@@ -175,38 +198,35 @@ EM_JS(void, webglSetUp, (int maxLights, int position, int normal, int colour, in
     };
 });
 
-// Hands the shader the parts of the state record that changed (projection; lights: the
-// scene's ambient light and the enabled lights), and the flags and capabilities that differ
-// from what the context has.
+// Puts the program for the state in use (lit with count lights or unlit, normalizing or
+// not) and hands it the parts of the state record that changed (projection; lights), or
+// all of them when the program is another; sets the capabilities that differ from what
+// the context has.
 EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool lights, int count,
-                            int maxLights,
                             bool lighting, bool normalize, bool cull, bool depth), {
-    var s = Module.orlemazGl, webgl = s.webgl, at = s.at, v = s.stateViews, o = s.state;
-    if (!v || v.at !== state || v.projection.buffer !== HEAPF32.buffer) {
+    var s = Module.orlemazGl, webgl = s.webgl, v = s.stateViews, o = s.state;
+    var p = s.programFor(lighting, lighting ? count : 0, lighting && normalize);
+    if (p !== s.current) {
+        webgl.useProgram(p.program);
+        s.current = p;
+        projection = lights = true;
+    }
+    if (!v || v.at !== state || v.count !== p.count || v.projection.buffer !== HEAPF32.buffer) {
         v = s.stateViews = {
-            at: state,
+            at: state, count: p.count,
             projection: new Float32Array(HEAPF32.buffer, state + o.projection, 16),
-            sceneAmbient: new Float32Array(HEAPF32.buffer, state + o.sceneAmbient, 4),
-            lightDirection: new Float32Array(HEAPF32.buffer, state + o.lightDirection, 3 * maxLights),
-            lightAmbient: new Float32Array(HEAPF32.buffer, state + o.lightAmbient, 4 * maxLights),
-            lightDiffuse: new Float32Array(HEAPF32.buffer, state + o.lightDiffuse, 4 * maxLights),
+            ambientLight: new Float32Array(HEAPF32.buffer, state + o.ambientLight, 4),
+            lightDirection: new Float32Array(HEAPF32.buffer, state + o.lightDirection, 3 * p.count),
+            lightDiffuse: new Float32Array(HEAPF32.buffer, state + o.lightDiffuse, 4 * p.count),
         };
     }
-    if (projection) webgl.uniformMatrix4fv(at.projection, false, v.projection);
-    if (lights) {
-        webgl.uniform4fv(at.sceneAmbient, v.sceneAmbient);
-        webgl.uniform3fv(at.lightDirection, v.lightDirection);
-        webgl.uniform4fv(at.lightAmbient, v.lightAmbient);
-        webgl.uniform4fv(at.lightDiffuse, v.lightDiffuse);
-        webgl.uniform1i(at.lightCount, count);
-    }
-    if (s.lighting !== lighting) {
-        webgl.uniform1i(at.lighting, lighting);
-        s.lighting = lighting;
-    }
-    if (s.normalize !== normalize) {
-        webgl.uniform1i(at.normalizeNormals, normalize);
-        s.normalize = normalize;
+    if (projection) webgl.uniformMatrix4fv(p.at.projection, false, v.projection);
+    if (lights && lighting) {
+        webgl.uniform4fv(p.at.ambientLight, v.ambientLight);
+        if (p.count > 0) {
+            webgl.uniform3fv(p.at.lightDirection, v.lightDirection);
+            webgl.uniform4fv(p.at.lightDiffuse, v.lightDiffuse);
+        }
     }
     if (s.cull !== cull) {
         if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
@@ -234,54 +254,24 @@ EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, int vertexChang
            instanceCount);
 });
 
-// Draws count instances of a mesh: its triangles' indices from index first, then its
-// lines'. One instance (single, not null) goes as constant attributes; more come from the
-// instance buffer, from instance firstInstance on.
+// Draws count instances of a mesh, from instance firstInstance of the instance buffer on:
+// its triangles' indices from index first, then its lines'.
 EM_JS(void, webglDrawMesh, (int first, int triangleIndices, int lineIndices,
-                            int firstInstance, int count, const Instance* single), {
+                            int firstInstance, int count), {
     var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
-    var layout = s.instance, arrays = !single, l;
-    if (s.instanced !== arrays) {
-        for (l = 0; l < 6; l++) {
-            if (arrays) webgl.enableVertexAttribArray(s.perInstance[l]);
-            else webgl.disableVertexAttribArray(s.perInstance[l]);
-        }
-        s.instanced = arrays;
-    }
-    if (arrays) {
-        var bytes = layout.bytes, base = firstInstance * bytes;
-        webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
-        webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
-        webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
-        for (l = 0; l < 4; l++)
-            webgl.vertexAttribPointer(at.modelview + l, 4, webgl.FLOAT, false, bytes,
-                                      base + layout.modelview + l * 16);
-    } else {
-        var f = HEAPF32, p = (single + layout.ambient) >> 2;
-        webgl.vertexAttrib4f(at.ambient, f[p], f[p + 1], f[p + 2], f[p + 3]);
-        p = (single + layout.diffuse) >> 2;
-        webgl.vertexAttrib4f(at.diffuse, f[p], f[p + 1], f[p + 2], f[p + 3]);
-        for (l = 0; l < 4; l++) {
-            p = (single + layout.modelview) >> 2;
-            webgl.vertexAttrib4f(at.modelview + l, f[p + 4 * l], f[p + 4 * l + 1],
-                                 f[p + 4 * l + 2], f[p + 4 * l + 3]);
-        }
-    }
-    if (triangleIndices > 0) {
-        if (arrays)
-            ext.drawElementsInstancedANGLE(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT,
-                                           first * 4, count);
-        else
-            webgl.drawElements(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT, first * 4);
-    }
-    if (lineIndices > 0) {
-        var lines = (first + triangleIndices) * 4;
-        if (arrays)
-            ext.drawElementsInstancedANGLE(webgl.LINES, lineIndices, webgl.UNSIGNED_INT, lines,
-                                           count);
-        else
-            webgl.drawElements(webgl.LINES, lineIndices, webgl.UNSIGNED_INT, lines);
-    }
+    var layout = s.instance, bytes = layout.bytes, base = firstInstance * bytes;
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
+    webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
+    webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
+    for (var column = 0; column < 4; column++)
+        webgl.vertexAttribPointer(at.modelview + column, 4, webgl.FLOAT, false, bytes,
+                                  base + layout.modelview + column * 16);
+    if (triangleIndices > 0)
+        ext.drawElementsInstancedANGLE(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT,
+                                       first * 4, count);
+    if (lineIndices > 0)
+        ext.drawElementsInstancedANGLE(webgl.LINES, lineIndices, webgl.UNSIGNED_INT,
+                                       (first + triangleIndices) * 4, count);
 });
 // clang-format on
 
@@ -322,13 +312,11 @@ struct MeshDraw {
 };
 
 // The draws of one mesh that go in one instanced draw: count instances in a row of
-// BackendState::instances from first on, or a single one, which goes as constant
-// attributes.
+// BackendState::instances from first on.
 struct MeshRun {
     int mesh;
     int first;
     int count;
-    const Instance* single;
 };
 
 // A store with fewer vertices than this keeps what the frames no longer draw.
@@ -356,7 +344,7 @@ static struct BackendState {
     unsigned frame = 0;
     size_t frameVertices = 0;
     std::vector<MeshDraw> draws;
-    std::vector<Instance> instances; // those of the runs of more than one, in run order
+    std::vector<Instance> instances; // the draws' instances, run by run
     std::vector<MeshRun> runs;
     std::vector<bool> grouped; // draws already in a run
     Pieces pieces;
@@ -395,14 +383,13 @@ static Span changedSpan(std::vector<unsigned char>& held, const void* data, size
 // when the store goes to the new buffers whole.
 static void ensureReady() {
     if (!backend.ready) {
-        webglSetUp(LIGHT_COUNT, ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_COLOUR,
-                   ATTRIBUTE_AMBIENT, ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(MeshVertex),
+        webglSetUp(ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_COLOUR, ATTRIBUTE_AMBIENT,
+                   ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(MeshVertex),
                    offsetof(MeshVertex, position), offsetof(MeshVertex, normal),
                    offsetof(MeshVertex, colour), sizeof(Instance), offsetof(Instance, modelview),
                    offsetof(Instance, ambient), offsetof(Instance, diffuse),
-                   offsetof(ShaderState, projection), offsetof(ShaderState, sceneAmbient),
-                   offsetof(ShaderState, lightDirection), offsetof(ShaderState, lightAmbient),
-                   offsetof(ShaderState, lightDiffuse));
+                   offsetof(ShaderState, projection), offsetof(ShaderState, ambientLight),
+                   offsetof(ShaderState, lightDirection), offsetof(ShaderState, lightDiffuse));
         backend.ready = true;
         backend.stateSent = false;
         backend.sentVertices = 0; // the new buffers hold nothing
@@ -420,7 +407,9 @@ static void sendState() {
     }
     ShaderState state = {};
     std::copy(gl.projection.back().m, gl.projection.back().m + 16, state.projection);
-    std::copy(gl.lightModelAmbient, gl.lightModelAmbient + 4, state.sceneAmbient);
+    // Every light's ambient term is the material's ambient times the light's: one sum of
+    // the lights' ambient with the scene's is the same product.
+    std::copy(gl.lightModelAmbient, gl.lightModelAmbient + 4, state.ambientLight);
     int count = 0;
     for (const Light& l : gl.lights) {
         if (!l.enabled) {
@@ -435,7 +424,9 @@ static void sendState() {
         for (int i = 0; i < 3; i++) {
             state.lightDirection[count][i] = length > 0.0f ? l.position[i] / length : 0.0f;
         }
-        std::copy(l.ambient, l.ambient + 4, state.lightAmbient[count]);
+        for (int i = 0; i < 4; i++) {
+            state.ambientLight[i] += l.ambient[i];
+        }
         std::copy(l.diffuse, l.diffuse + 4, state.lightDiffuse[count]);
         count++;
     }
@@ -444,7 +435,7 @@ static void sendState() {
     const bool projection =
         all || !std::equal(state.projection, state.projection + 16, sent.projection);
     // The record has no padding: compared as bytes, the lights part is all floats.
-    const size_t lightsAt = offsetof(ShaderState, sceneAmbient);
+    const size_t lightsAt = offsetof(ShaderState, ambientLight);
     const bool lights =
         all || count != backend.sentLights ||
         std::memcmp(reinterpret_cast<const char*>(&state) + lightsAt,
@@ -453,8 +444,8 @@ static void sendState() {
     backend.sentLights = count;
     backend.stateSent = true;
     backend.sentVersion = gl.stateVersion;
-    webglSetState(&sent, projection, lights, count, LIGHT_COUNT, gl.lighting, gl.normalize,
-                  gl.cullFace, gl.depthTest);
+    webglSetState(&sent, projection, lights, count, gl.lighting, gl.normalize, gl.cullFace,
+                  gl.depthTest);
 }
 
 // FNV-1a over 32-bit words: what finds a mesh again by its source.
@@ -591,8 +582,8 @@ static void endFrame() {
     backend.frameVertices = 0;
 }
 
-// Lays the waiting draws out as runs that each go in one call, and the instances of the
-// runs of more than one draw in a row for one upload: with the depth test on, the draws of
+// Lays the waiting draws out as runs that each go in one call, and their instances in a row
+// for one upload: with the depth test on, the draws of
 // one mesh together, in the order each mesh was first drawn; without it, in the order drawn.
 static void groupDraws() {
     backend.instances.clear();
@@ -603,7 +594,7 @@ static void groupDraws() {
             continue;
         }
         const int mesh = backend.draws[i].mesh;
-        MeshRun run = {mesh, static_cast<int>(backend.instances.size()), 0, nullptr};
+        MeshRun run = {mesh, static_cast<int>(backend.instances.size()), 0};
         for (size_t k = i; k < backend.draws.size(); k++) {
             if (backend.grouped[k] || backend.draws[k].mesh != mesh) {
                 if (gl.depthTest) {
@@ -614,10 +605,6 @@ static void groupDraws() {
             backend.grouped[k] = true;
             backend.instances.push_back(backend.draws[k].instance);
             run.count++;
-        }
-        if (run.count == 1) {
-            backend.instances.pop_back();
-            run.single = &backend.draws[i].instance;
         }
         backend.runs.push_back(run);
     }
@@ -647,8 +634,7 @@ static void flushDraws() {
     backend.sentIndices = backend.indices.size();
     for (const MeshRun& run : backend.runs) {
         const Mesh& m = backend.meshes[run.mesh];
-        webglDrawMesh(m.firstIndex, m.triangleIndices, m.lineIndices, run.first, run.count,
-                      run.single);
+        webglDrawMesh(m.firstIndex, m.triangleIndices, m.lineIndices, run.first, run.count);
     }
     backend.draws.clear();
 }

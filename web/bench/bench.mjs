@@ -12,8 +12,8 @@
 // opened and driven through the browser tests' toolkit (engines.mjs).
 // Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] [--variants yes]
 //          --ball LABEL --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
-// WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page A
-// in the first engine run and kept for the others).
+// WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page B,
+// whose layer bench_probe.js reads, in the first engine run and kept for the others).
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -151,7 +151,7 @@ for (const name of ['A', 'B']) {
   await waitFor(() => p.page.evaluate(() => window.benchFrames.length >= 60), '60 counted frames', 60000);
   counts[name] = await p.page.evaluate(() => window.benchFrames.slice(0, 60));
   const frameFile = path.join(work, 'frame.json');
-  if (name === 'A' && !fs.existsSync(frameFile)) {
+  if (name === 'B' && !fs.existsSync(frameFile)) {
     fs.writeFileSync(frameFile, JSON.stringify(await p.page.evaluate(() => window.benchCapture())));
   }
   await p.close();

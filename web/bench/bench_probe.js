@@ -28,9 +28,8 @@
   // A variant of the page with one cost removed, named in the page's address:
   //   ?variant=no-upload  the streamed buffers keep what the first frames put in them (the
   //                       picture stands still where the batch is drawn)
-  //   ?variant=unlit      the shader's lighting off (the picture in its materials' colours)
+  //   ?variant=unlit      the shader made unlit (the picture in its materials' colours)
   var variant = new URLSearchParams(location.search).get('variant');
-  var lightingSwitch = null;
   var keep = {
     bufferData: function(target, data) {
       shadows.set(bound(target), typeof data === 'number' ? new ArrayBuffer(data) : bytesOf(data).slice().buffer);
@@ -40,9 +39,9 @@
     },
     useProgram: function(p) { program = p; },
     clear: function() { if (capture && capture.armed) capture.clear = Array.from(context.getParameter(context.COLOR_CLEAR_VALUE)); },
-    drawElements: function(mode, count, type, offset) { if (capture && capture.armed) record(mode, count, offset, 1); },
+    drawElements: function(mode, count, type, offset) { if (capture && capture.armed) record(mode, count, type, offset, 1); },
     drawElementsInstancedANGLE: function(mode, count, type, offset, instances) {
-      if (capture && capture.armed) record(mode, count, offset, instances);
+      if (capture && capture.armed) record(mode, count, type, offset, instances);
     },
   };
 
@@ -65,13 +64,12 @@
           if (name.indexOf('draw') === 0) counts.draws++;
           quiet--;
           if (variant === 'no-upload' && name === 'bufferSubData' && window.benchFrames.length > 10) return;
-          if (variant === 'unlit' && name === 'uniform1i' && lightingSwitch && arguments[0] === lightingSwitch) {
-            arguments[1] = 0;
+          if (variant === 'unlit' && name === 'shaderSource') {
+            arguments[1] = arguments[1].replace('#define LIGHTING 1', '#define LIGHTING 0');
           }
           var value = method.apply(object, arguments);
           quiet++;
           if (keep[name]) keep[name].apply(null, arguments);
-          if (name === 'getUniformLocation' && arguments[1] === 'lighting') lightingSwitch = value;
           quiet--;
           if (name === 'getExtension' && value && !value.benchWrapped && arguments[0] === 'ANGLE_instanced_arrays') {
             value.benchWrapped = true;
@@ -112,21 +110,24 @@
     });
   };
 
-  // The vertex shader's inputs for one draw: a reader of each attribute by name.
+  // The vertex shader's inputs for one draw: a reader of each attribute by name (a missing
+  // one reads as white), floats or normalized bytes.
   function attribute(name) {
     var location = context.getAttribLocation(program, name);
+    if (location < 0) return function() { return [1, 1, 1, 1]; };
     if (!context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_ENABLED)) {
       var value = Array.from(context.getVertexAttrib(location, context.CURRENT_VERTEX_ATTRIB));
       return function() { return value; };
     }
     var view = new DataView(shadows.get(context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_BUFFER_BINDING)));
     var size = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_SIZE);
-    var stride = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_STRIDE) || size * 4;
+    var bytes = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_TYPE) === context.UNSIGNED_BYTE;
+    var stride = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_STRIDE) || size * (bytes ? 1 : 4);
     var offset = context.getVertexAttribOffset(location, context.VERTEX_ATTRIB_ARRAY_POINTER);
     var divisor = instancing ? context.getVertexAttrib(location, instancing.VERTEX_ATTRIB_ARRAY_DIVISOR_ANGLE) : 0;
     return function(vertex, instance) {
       var at = offset + (divisor ? Math.floor(instance / divisor) : vertex) * stride, v = [0, 0, 0, 1];
-      for (var i = 0; i < size; i++) v[i] = view.getFloat32(at + 4 * i, true);
+      for (var i = 0; i < size; i++) v[i] = bytes ? view.getUint8(at + i) / 255 : view.getFloat32(at + 4 * i, true);
       return v;
     };
   }
@@ -136,17 +137,22 @@
 
   // Lights and places every vertex of one draw as the page's vertex shader does, and adds
   // its triangles or lines to the capture.
-  function record(mode, count, offset, instances) {
-    var names = ['position', 'normal', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2', 'modelview3'];
+  function record(mode, count, type, offset, instances) {
+    var names = ['position', 'normal', 'vertexColour', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2', 'modelview3'];
     var a = {};
     names.forEach(function(name) { a[name] = attribute(name); });
-    var lights = [], lighting = uniform('lighting'), normalize = uniform('normalizeNormals');
-    for (var i = 0; i < uniform('lightCount'); i++) {
-      lights.push([uniform('lightDirection[' + i + ']'), uniform('lightAmbient[' + i + ']'), uniform('lightDiffuse[' + i + ']')]);
+    // What the program was made for, from the #define lines its vertex shader starts with.
+    var text = context.getShaderSource(context.getAttachedShaders(program).filter(function(shader) {
+      return context.getShaderParameter(shader, context.SHADER_TYPE) === context.VERTEX_SHADER;
+    })[0]);
+    var define = function(name) { return Number((text.match(new RegExp('#define ' + name + ' (\\d+)')) || [0, 0])[1]); };
+    var lights = [], lighting = define('LIGHTING'), normalize = define('NORMALIZE');
+    for (var i = 0; i < define('LIGHT_COUNT'); i++) {
+      lights.push([uniform('lightDirection[' + i + ']'), uniform('lightDiffuse[' + i + ']')]);
     }
-    var sceneAmbient = uniform('sceneAmbient');
+    var ambientLight = lighting ? uniform('ambientLight') : null;
     capture.projection = Array.from(uniform('projection'));
-    var indices = new Uint16Array(shadows.get(bound(context.ELEMENT_ARRAY_BUFFER)), offset, count);
+    var indices = new (type === context.UNSIGNED_INT ? Uint32Array : Uint16Array)(shadows.get(bound(context.ELEMENT_ARRAY_BUFFER)), offset, count);
     var run = {mode: mode === context.LINES ? 'lines' : 'triangles', first: capture.indices.length,
                cull: context.isEnabled(context.CULL_FACE), depth: context.isEnabled(context.DEPTH_TEST)};
     var made = new Map(); // this draw's vertex (instance, index) -> its index in the capture
@@ -155,7 +161,7 @@
     var clamp = function(x) { return Math.min(Math.max(x, 0), 1); };
     for (var instance = 0; instance < instances; instance++) {
       for (var k = 0; k < count; k++) {
-        var v = indices[k], key = instance * 65536 + v;
+        var v = indices[k], key = instance * 4294967296 + v;
         if (made.has(key)) {
           capture.indices.push(made.get(key));
           continue;
@@ -165,15 +171,16 @@
         var p = a.position(v, instance), n = a.normal(v, instance);
         var c = [a.modelview0(v, instance), a.modelview1(v, instance), a.modelview2(v, instance), a.modelview3(v, instance)];
         var eye = [0, 1, 2].map(function(r) { return c[0][r] * p[0] + c[1][r] * p[1] + c[2][r] * p[2] + c[3][r]; });
-        var ambient = a.ambient(v, instance), diffuse = a.diffuse(v, instance), colour = diffuse;
+        var ambient = a.ambient(v, instance), diffuse = a.diffuse(v, instance);
+        var own = a.vertexColour(v, instance), colour = [0, 1, 2, 3].map(function(r) { return own[r] * diffuse[r]; });
         if (lighting) {
           var x = cross(c[1], c[2]), det = dot(c[0], x), m = [x, cross(c[2], c[0]), cross(c[0], c[1])];
           var normal = det !== 0 ? [0, 1, 2].map(function(r) { return (m[0][r] * n[0] + m[1][r] * n[1] + m[2][r] * n[2]) / det; }) : [0, 0, 0];
           var length = Math.sqrt(dot(normal, normal));
           if (normalize && length > 0) normal = normal.map(function(e) { return e / length; });
           colour = [0, 1, 2].map(function(r) {
-            var sum = sceneAmbient[r] * ambient[r];
-            lights.forEach(function(l) { sum += l[1][r] * ambient[r] + Math.max(dot(normal, l[0]), 0) * l[2][r] * diffuse[r]; });
+            var sum = ambientLight[r] * ambient[r];
+            lights.forEach(function(l) { sum += Math.max(dot(normal, l[0]), 0) * l[1][r] * diffuse[r]; });
             return clamp(sum);
           }).concat(clamp(diffuse[3]));
         }
