@@ -1,21 +1,25 @@
-// The WebGL back end: the sink of ordinary frames. One program transforms and lights every
-// vertex in its vertex shader from the fixed-function state (the matrices, the lights in
-// eye coordinates, the front material, the scene's ambient light, GL_NORMALIZE), as
-// OpenGL's per-vertex lighting does.
+// The WebGL back end: the sink of ordinary frames. It does what OpenGL's fixed-function
+// vertex stage does, on the page's own thread: each vertex is carried into eye coordinates
+// by the modelview and lit there (the lights in eye coordinates, the front material, the
+// scene's ambient light, GL_NORMALIZE), as OpenGL's per-vertex lighting does, and WebGL
+// only projects and fills. A frame goes to WebGL as one batch of lit vertices in the order
+// drawn, in as few draws as its runs of triangles and lines allow, because a software
+// renderer (the one of every machine without a usable GPU) pays for every draw and every
+// instance as much as for many triangles.
 //
-// Geometry is kept, not streamed: each glBegin/glEnd primitive and each of GLUT's sphere
-// meshes becomes a mesh in object coordinates, stored once in WebGL buffers that only grow,
-// and found again by its contents the next time the same vertices are drawn, in this frame
-// or the next. What a frame sends is how to draw them: per draw, the modelview and the
-// material (an instance), and of those only the bytes that differ from the last frame's.
-// The draws of one mesh go in one instanced draw. The draws wait until a clear, glFlush or
-// a change of the state they were made under, and then go with at most one write of each
-// buffer.
+// Work is kept from frame to frame. Each glBegin/glEnd primitive and each of GLUT's sphere
+// meshes becomes a mesh in object coordinates, found again by its contents the next time
+// the same vertices are drawn. Each draw of the frame (a mesh under a modelview and a
+// material) takes the place in the batch that the same draw took in the last frame, and
+// is lit again only if its modelview, material or the lights differ; only the span of the
+// batch that changed is written. With the ball rolling and nothing else moving, a frame
+// lights and sends the ball's vertices alone.
 #include "web/gl_layer.h"
 
 #include <emscripten.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -23,164 +27,64 @@
 #include <unordered_map>
 
 // The contract between this file and the JavaScript below, declared once here: the
-// shader's attribute locations, the layouts of a mesh vertex, an instance and the state
-// record, all handed to webglSetUp as numbers, which the JavaScript reads by name.
+// shader's attribute locations and the layout of a batch vertex, handed to webglSetUp as
+// numbers, which the JavaScript reads by name.
 enum Attribute {
-    ATTRIBUTE_POSITION, // a mesh's, per vertex
-    ATTRIBUTE_NORMAL,
+    ATTRIBUTE_POSITION,
     ATTRIBUTE_COLOUR,
-    ATTRIBUTE_AMBIENT, // an instance's, per draw
-    ATTRIBUTE_DIFFUSE,
-    ATTRIBUTE_MODELVIEW, // four locations, a column each
 };
 
-// One vertex of a mesh, in object coordinates, with the colour it shows unlit: a
-// primitive's current colour at the vertex, white for a sphere, whose colour is its draw's.
-struct MeshVertex {
+// One vertex of the batch: in eye coordinates, with its lit colour.
+struct LitVertex {
     float position[3];
-    float normal[3];
     unsigned char colour[4]; // 0-255 for 0-1, as the window's pixels hold it
 };
 
-// One draw of a mesh: the modelview's four columns and the front material. Unlit, the
-// diffuse is the colour the mesh's own is multiplied by: white for a primitive, the
-// current colour for a sphere.
-struct Instance {
-    float modelview[16];
-    float ambient[4];
-    float diffuse[4];
-};
-
-// What a draw reads besides its vertices: the uniforms of the shader.
-struct ShaderState {
-    float projection[16];
-    float ambientLight[4]; // the scene's ambient light plus the enabled lights' ambient
-    float lightDirection[LIGHT_COUNT][3]; // the enabled lights first, unit vectors in eye space
-    float lightDiffuse[LIGHT_COUNT][4];
-};
-
-// Makes the buffers in the context of the window GLUT made (Module.ctx) and keeps them in
-// Module.orlemazGl, with the shader's text: its programs are made as each is first needed
-// (webglSetState). Run at the first draw and again when a lost context comes back, since
-// nothing made in the old one survives. A WebGL without instanced drawing or 32-bit
-// indices stops the page with a message.
+// Compiles the program and makes the batch's buffers in the context of the window GLUT
+// made (Module.ctx); keeps them in Module.orlemazGl. Run at the first draw and again when a
+// lost context comes back, since nothing made in the old one survives. A shader that does
+// not compile, or a WebGL without 32-bit indices, stops the page with a message.
 // clang-format off
-EM_JS(void, webglSetUp, (int position, int normal, int colour, int ambient, int diffuse,
-                         int modelview, int vertexBytes, int vertexPosition, int vertexNormal,
-                         int vertexColour, int instanceBytes, int instanceModelview,
-                         int instanceAmbient, int instanceDiffuse, int stateProjection,
-                         int stateAmbientLight, int stateLightDirection,
-                         int stateLightDiffuse), {
+EM_JS(void, webglSetUp, (int position, int colour, int vertexBytes, int vertexPosition,
+                         int vertexColour), {
     var webgl = Module.ctx;
-    // One text for every program, which its first lines specialise: lit or not, how many
-    // lights, whether normals are normalized. The modelview comes as four columns per
-    // instance; its cofactors carry normals (normalized, only the sign of the determinant
-    // counts).
     var vertex = [
-        'attribute vec3 position; attribute vec3 normal; attribute vec4 vertexColour;',
-        'attribute vec4 ambient; attribute vec4 diffuse;',
-        'attribute vec4 modelview0; attribute vec4 modelview1;',
-        'attribute vec4 modelview2; attribute vec4 modelview3;',
+        'attribute vec3 position; attribute vec4 vertexColour;',
         'uniform mat4 projection;',
-        '#if LIGHTING',
-        'uniform vec4 ambientLight;',
-        '#if LIGHT_COUNT > 0',
-        'uniform vec3 lightDirection[LIGHT_COUNT]; uniform vec4 lightDiffuse[LIGHT_COUNT];',
-        '#endif',
-        '#endif',
         'varying vec4 colour;',
         'void main() {',
-        '  mat4 modelview = mat4(modelview0, modelview1, modelview2, modelview3);',
-        '  gl_Position = projection * (modelview * vec4(position, 1.0));',
-        '#if !LIGHTING',
-        '  colour = vertexColour * diffuse;',
-        '#else',
-        '  vec3 c = ambientLight.rgb * ambient.rgb;',
-        '#if LIGHT_COUNT > 0',
-        '  vec3 c0 = modelview0.xyz, c1 = modelview1.xyz, c2 = modelview2.xyz;',
-        '  vec3 x = cross(c1, c2);',
-        '  float det = dot(c0, x);',
-        '  vec3 n = mat3(x, cross(c2, c0), cross(c0, c1)) * normal;',
-        '#if NORMALIZE',
-        '  n *= sign(det);',
-        '  float length2 = dot(n, n);',
-        '  if (length2 > 0.0) n *= inversesqrt(length2);',
-        '#else',
-        '  n = det != 0.0 ? n / det : vec3(0.0);',
-        '#endif',
-        '  vec3 d = vec3(0.0);',
-        '  for (int i = 0; i < LIGHT_COUNT; i++)',
-        '    d += max(dot(n, lightDirection[i]), 0.0) * lightDiffuse[i].rgb;',
-        '  c += d * diffuse.rgb;',
-        '#endif',
-        '  colour = vec4(clamp(c, 0.0, 1.0), clamp(diffuse.a, 0.0, 1.0));',
-        '#endif',
+        '  gl_Position = projection * vec4(position, 1.0);',
+        '  colour = vertexColour;',
         '}'].join('\n');
-    var instancing = webgl.getExtension('ANGLE_instanced_arrays');
-    if (!instancing)
-        throw new Error("the web layer needs WebGL's ANGLE_instanced_arrays");
     if (!webgl.getExtension('OES_element_index_uint'))
         throw new Error("the web layer needs WebGL's OES_element_index_uint");
     var names = [];
     names[position] = 'position';
-    names[normal] = 'normal';
     names[colour] = 'vertexColour';
-    names[ambient] = 'ambient';
-    names[diffuse] = 'diffuse';
-    for (var column = 0; column < 4; column++) names[modelview + column] = 'modelview' + column;
+    var program = orlemazLinkProgram(webgl, "the web layer's shader", vertex, names);
     webgl.frontFace(webgl.CCW);
     webgl.cullFace(webgl.BACK);
     var s = Module.orlemazGl = {
-        webgl: webgl, instancing: instancing,
+        webgl: webgl, projection: webgl.getUniformLocation(program, 'projection'),
         cull: null, depth: null, // the capabilities as last set
-        // The programs by what they are made for (see programFor), and the one in use.
-        programs: {}, current: null,
-        // The program for lit (with count lights) or unlit drawing, with or without
-        // normalized normals, with its uniforms: made the first time it is asked for.
-        programFor: function(lighting, count, normalize) {
-            var key = lighting ? 2 * count + (normalize ? 1 : 0) : -1;
-            var p = s.programs[key];
-            if (p) return p;
-            var text = '#define LIGHTING ' + (lighting ? 1 : 0) + '\n#define LIGHT_COUNT ' + count +
-                       '\n#define NORMALIZE ' + (normalize ? 1 : 0) + '\n' + vertex;
-            p = s.programs[key] = {count: count, at: {}};
-            p.program = orlemazLinkProgram(webgl, "the web layer's shader", text, names);
-            ['projection', 'ambientLight', 'lightDirection', 'lightDiffuse'].forEach(function(name) {
-                p.at[name] = webgl.getUniformLocation(p.program, name);
-            });
-            return p;
-        },
-        // The meshes' vertices and indices, and the draws' instances, each buffer sized
-        // once (and again when it needs more) and written at most once a frame.
-        meshVertices: webgl.createBuffer(), meshIndices: webgl.createBuffer(),
-        instances: webgl.createBuffer(), capacity: [0, 0, 0],
-        // Views of the wasm memory that uploads and uniforms read, kept from frame to
-        // frame and made again only when what they cover moves or the memory grows.
-        views: [null, null, null], stateViews: null,
-        location: {position: position, normal: normal, colour: colour, ambient: ambient,
-                   diffuse: diffuse, modelview: modelview},
-        vertex: {bytes: vertexBytes, position: vertexPosition, normal: vertexNormal,
-                 colour: vertexColour},
-        instance: {bytes: instanceBytes, modelview: instanceModelview,
-                   ambient: instanceAmbient, diffuse: instanceDiffuse},
-        state: {projection: stateProjection, ambientLight: stateAmbientLight,
-                lightDirection: stateLightDirection, lightDiffuse: stateLightDiffuse},
+        // The batch's vertices and indices, each buffer sized once (and again when a frame
+        // needs more) and written at most once a frame.
+        vertices: webgl.createBuffer(), indices: webgl.createBuffer(), capacity: [0, 0],
+        // Views of the wasm memory that uploads and the projection read, kept from frame
+        // to frame and made again only when what they cover moves or the memory grows.
+        views: [null, null], projectionView: null,
     };
-    // The mesh attributes point into the meshes' buffer for good: the buffer stays the same
-    // object when it grows, and the index buffer stays bound. The instance attributes step
-    // once per instance.
-    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.meshVertices);
-    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.meshIndices);
+    // The attributes point into the batch's buffer for good: the buffer stays the same
+    // object when it grows, and the index buffer stays bound.
+    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.vertices);
+    webgl.bindBuffer(webgl.ELEMENT_ARRAY_BUFFER, s.indices);
     webgl.vertexAttribPointer(position, 3, webgl.FLOAT, false, vertexBytes, vertexPosition);
-    webgl.vertexAttribPointer(normal, 3, webgl.FLOAT, false, vertexBytes, vertexNormal);
     webgl.vertexAttribPointer(colour, 4, webgl.UNSIGNED_BYTE, true, vertexBytes, vertexColour);
-    [position, normal, colour, ambient, diffuse, modelview, modelview + 1, modelview + 2,
-     modelview + 3].forEach(function(l) { webgl.enableVertexAttribArray(l); });
-    [ambient, diffuse, modelview, modelview + 1, modelview + 2, modelview + 3]
-        .forEach(function(l) { instancing.vertexAttribDivisorANGLE(l, 1); });
-    // Fills buffer which (0, 1, 2: meshVertices, meshIndices, instances) from bytes of the
-    // wasm memory at at: only bytes from changed on, up to changed + count, unless the
-    // buffer has to grow, which leaves it empty, and then all of them.
+    webgl.enableVertexAttribArray(position);
+    webgl.enableVertexAttribArray(colour);
+    // Fills buffer which (0, 1: vertices, indices) from bytes of the wasm memory at at:
+    // only bytes from changed on, up to changed + count, unless the buffer has to grow,
+    // which leaves it empty, and then all of them.
     s.fill = function(which, target, buffer, at, bytes, changed, count) {
         if (bytes == 0) return;
         webgl.bindBuffer(target, buffer);
@@ -198,35 +102,14 @@ EM_JS(void, webglSetUp, (int position, int normal, int colour, int ambient, int 
     };
 });
 
-// Puts the program for the state in use (lit with count lights or unlit, normalizing or
-// not) and hands it the parts of the state record that changed (projection; lights), or
-// all of them when the program is another; sets the capabilities that differ from what
-// the context has.
-EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool lights, int count,
-                            bool lighting, bool normalize, bool cull, bool depth), {
-    var s = Module.orlemazGl, webgl = s.webgl, v = s.stateViews, o = s.state;
-    var p = s.programFor(lighting, lighting ? count : 0, lighting && normalize);
-    if (p !== s.current) {
-        webgl.useProgram(p.program);
-        s.current = p;
-        projection = lights = true;
-    }
-    if (!v || v.at !== state || v.count !== p.count || v.projection.buffer !== HEAPF32.buffer) {
-        v = s.stateViews = {
-            at: state, count: p.count,
-            projection: new Float32Array(HEAPF32.buffer, state + o.projection, 16),
-            ambientLight: new Float32Array(HEAPF32.buffer, state + o.ambientLight, 4),
-            lightDirection: new Float32Array(HEAPF32.buffer, state + o.lightDirection, 3 * p.count),
-            lightDiffuse: new Float32Array(HEAPF32.buffer, state + o.lightDiffuse, 4 * p.count),
-        };
-    }
-    if (projection) webgl.uniformMatrix4fv(p.at.projection, false, v.projection);
-    if (lights && lighting) {
-        webgl.uniform4fv(p.at.ambientLight, v.ambientLight);
-        if (p.count > 0) {
-            webgl.uniform3fv(p.at.lightDirection, v.lightDirection);
-            webgl.uniform4fv(p.at.lightDiffuse, v.lightDiffuse);
-        }
+// Hands the shader the projection (16 floats at projection) if it changed, and sets the
+// capabilities that differ from what the context has.
+EM_JS(void, webglSetState, (const float* projection, bool changed, bool cull, bool depth), {
+    var s = Module.orlemazGl, webgl = s.webgl, v = s.projectionView;
+    if (changed) {
+        if (!v || v.byteOffset !== projection || v.buffer !== HEAPF32.buffer)
+            v = s.projectionView = new Float32Array(HEAPF32.buffer, projection, 16);
+        webgl.uniformMatrix4fv(s.projection, false, v);
     }
     if (s.cull !== cull) {
         if (cull) webgl.enable(webgl.CULL_FACE); else webgl.disable(webgl.CULL_FACE);
@@ -238,40 +121,20 @@ EM_JS(void, webglSetState, (const ShaderState* state, bool projection, bool ligh
     }
 });
 
-// Fills the three buffers (the meshes' vertices and indices, the instances) from bytes of
-// the wasm memory at each pointer: at most one write each, of the bytes the buffer does not
-// hold yet, into a buffer that grows only when it needs more than it holds.
+// Writes the spans of the batch's two buffers that changed: at most one write each.
 EM_JS(void, webglUpload, (const void* vertices, int vertexBytes, int vertexChanged,
                           int vertexCount, const void* indices, int indexBytes,
-                          int indexChanged, int indexCount, const void* instances,
-                          int instanceBytes, int instanceChanged, int instanceCount), {
+                          int indexChanged, int indexCount), {
     var s = Module.orlemazGl, webgl = s.webgl;
-    s.fill(0, webgl.ARRAY_BUFFER, s.meshVertices, vertices, vertexBytes, vertexChanged,
-           vertexCount);
-    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.meshIndices, indices, indexBytes, indexChanged,
+    s.fill(0, webgl.ARRAY_BUFFER, s.vertices, vertices, vertexBytes, vertexChanged, vertexCount);
+    s.fill(1, webgl.ELEMENT_ARRAY_BUFFER, s.indices, indices, indexBytes, indexChanged,
            indexCount);
-    s.fill(2, webgl.ARRAY_BUFFER, s.instances, instances, instanceBytes, instanceChanged,
-           instanceCount);
 });
 
-// Draws count instances of a mesh, from instance firstInstance of the instance buffer on:
-// its triangles' indices from index first, then its lines'.
-EM_JS(void, webglDrawMesh, (int first, int triangleIndices, int lineIndices,
-                            int firstInstance, int count), {
-    var s = Module.orlemazGl, webgl = s.webgl, ext = s.instancing, at = s.location;
-    var layout = s.instance, bytes = layout.bytes, base = firstInstance * bytes;
-    webgl.bindBuffer(webgl.ARRAY_BUFFER, s.instances);
-    webgl.vertexAttribPointer(at.ambient, 4, webgl.FLOAT, false, bytes, base + layout.ambient);
-    webgl.vertexAttribPointer(at.diffuse, 4, webgl.FLOAT, false, bytes, base + layout.diffuse);
-    for (var column = 0; column < 4; column++)
-        webgl.vertexAttribPointer(at.modelview + column, 4, webgl.FLOAT, false, bytes,
-                                  base + layout.modelview + column * 16);
-    if (triangleIndices > 0)
-        ext.drawElementsInstancedANGLE(webgl.TRIANGLES, triangleIndices, webgl.UNSIGNED_INT,
-                                       first * 4, count);
-    if (lineIndices > 0)
-        ext.drawElementsInstancedANGLE(webgl.LINES, lineIndices, webgl.UNSIGNED_INT,
-                                       (first + triangleIndices) * 4, count);
+// Draws count of the batch's indices from index first, as triangles or as lines.
+EM_JS(void, webglDrawRun, (bool lines, int first, int count), {
+    var webgl = Module.ctx;
+    webgl.drawElements(lines ? webgl.LINES : webgl.TRIANGLES, count, webgl.UNSIGNED_INT, first * 4);
 });
 // clang-format on
 
@@ -290,162 +153,180 @@ EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char
                      HEAPU8.subarray(out, out + width * height * 4));
 });
 
-// A mesh in the store: a primitive's vertices in object coordinates as drawn, or one of
-// GLUT's sphere meshes, with where its vertices and indices lie in the store.
+// A mesh: a primitive's vertices in object coordinates as drawn, or one of GLUT's sphere
+// meshes, with its triangles' indices and then its lines', into its own vertices.
 struct Mesh {
     uint64_t key;                     // the hash of what it was made from
     int sphere;                       // the SphereMesh's id, or -1 for a primitive
     GLenum mode;                      // a primitive's mode
     std::vector<ObjectVertex> source; // a primitive's vertices, as glEnd had them
-    int firstVertex;
-    int vertexCount;
-    int firstIndex; // its triangles' indices, then its lines'
+    std::vector<ObjectVertex> vertices;
+    std::vector<unsigned> indices;
     int triangleIndices;
-    int lineIndices;
     unsigned lastFrame; // the frame that last drew it
 };
 
-// One draw waiting, with the state it was made under.
+// What a draw is lit under besides its vertices.
+struct Instance {
+    Matrix modelview;
+    float ambient[4];
+    float diffuse[4]; // unlit: what the mesh's own colours are multiplied by
+};
+
+// One draw of a mesh, and where its vertices and indices lie in the batch.
 struct MeshDraw {
     int mesh; // index into BackendState::meshes
     Instance instance;
+    int firstVertex;
+    int firstIndex;
 };
 
-// The draws of one mesh that go in one instanced draw: count instances in a row of
-// BackendState::instances from first on.
-struct MeshRun {
-    int mesh;
+// A run of the batch's indices drawn in one call.
+struct Run {
+    bool lines;
     int first;
     int count;
 };
 
-// A store with fewer vertices than this keeps what the frames no longer draw.
-constexpr size_t STORE_VERTICES_KEPT = 16384;
-
-// What the context holds and what waits for it. Everything drawn until the next change of
-// state waits, so that each buffer is written at most once and each mesh's draws go in one
-// call. The vectors keep their storage from frame to frame, so that a frame like the last
-// is uploaded from the same places.
-static struct BackendState {
-    bool ready = false;       // whether the context has the program and buffers
-    bool stateSent = false;   // whether the context has had the state at all
-    unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
-    ShaderState sent = {};    // the state record as last sent (webglSetState reads it here)
-    int sentLights = 0;       // how many lights it held
-    // The meshes, their vertices and indices (into the store's vertices) one after another,
-    // how many of each the context's buffers hold, and the meshes by the hash of their source.
-    std::vector<Mesh> meshes;
-    std::vector<MeshVertex> vertices;
-    std::vector<unsigned> indices;
-    size_t sentVertices = 0;
-    size_t sentIndices = 0;
-    std::unordered_multimap<uint64_t, int> byKey;
-    // The frame (counted by clears) and how many vertices the meshes drawn in it hold.
-    unsigned frame = 0;
-    size_t frameVertices = 0;
-    std::vector<MeshDraw> draws;
-    std::vector<Instance> instances; // the draws' instances, run by run
-    std::vector<MeshRun> runs;
-    std::vector<bool> grouped; // draws already in a run
-    Pieces pieces;
-    // What the instance buffer holds, as bytes: a frame writes only the span where it differs.
-    std::vector<unsigned char> heldInstances;
-} backend;
-
-// The span of bytes (from changed, count long) where the next bytes of a streamed buffer
-// differ from what it holds now, which then holds them.
-struct Span {
-    int changed;
+// The lights as a vertex is lit under them: the scene's ambient light plus every enabled
+// light's (each light's ambient term is the material's ambient times the light's, so one
+// sum is the same product), and the enabled lights' directions and diffuse colours.
+struct Lighting {
+    bool on;
+    bool normalize;
     int count;
+    float ambient[3];
+    float direction[LIGHT_COUNT][3]; // unit vectors in eye space
+    float diffuse[LIGHT_COUNT][3];
 };
 
-static Span changedSpan(std::vector<unsigned char>& held, const void* data, size_t bytes) {
-    const unsigned char* next = static_cast<const unsigned char*>(data);
-    const size_t common = std::min(held.size(), bytes);
-    size_t first = 0;
-    while (first < common && next[first] == held[first]) {
-        first++;
-    }
-    size_t end = bytes;
-    if (bytes <= held.size()) {
-        while (end > first && next[end - 1] == held[end - 1]) {
-            end--;
-        }
-    }
-    // Past the bytes written, the buffer is taken to hold nothing known, so that a buffer
-    // made again larger (and emptied) is filled whole.
-    held.resize(bytes);
-    std::copy(next + first, next + end, held.begin() + static_cast<std::ptrdiff_t>(first));
-    return {static_cast<int>(first), static_cast<int>(end - first)};
-}
+// A frame keeps the meshes the last one drew, and more only while they are few.
+constexpr size_t MESHES_KEPT = 1024;
+
+// What the context holds and what waits for it. Everything drawn until the next change of
+// state waits, so that each buffer is written at most once. The vectors keep their storage
+// from frame to frame, so that a frame like the last is uploaded from the same places.
+static struct BackendState {
+    bool ready = false;       // whether the context has the program and buffers
+    bool stateSent = false;   // whether the context has had the projection at all
+    unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
+    Matrix sentProjection = {};
+    unsigned litVersion = 0; // GlState::stateVersion the batch was lit under
+    // The meshes, by the hash of their source, and the frame (counted by clears).
+    std::vector<Mesh> meshes;
+    std::unordered_multimap<uint64_t, int> byKey;
+    unsigned frame = 1;
+    // The draws waiting, and those of the last batch, whose places a draw like them takes.
+    std::vector<MeshDraw> draws;
+    std::vector<MeshDraw> last;
+    // The batch, as the context's buffers hold it once it is sent.
+    std::vector<LitVertex> vertices;
+    std::vector<unsigned> indices;
+    bool sent = false; // whether the context's buffers hold the batch
+    std::vector<Run> runs;
+    Pieces pieces;
+} backend;
 
 // Sets the context up on first use: at the first draw, and at the first after a restore,
-// when the store goes to the new buffers whole.
+// when the batch goes to the new buffers whole.
 static void ensureReady() {
     if (!backend.ready) {
-        webglSetUp(ATTRIBUTE_POSITION, ATTRIBUTE_NORMAL, ATTRIBUTE_COLOUR, ATTRIBUTE_AMBIENT,
-                   ATTRIBUTE_DIFFUSE, ATTRIBUTE_MODELVIEW, sizeof(MeshVertex),
-                   offsetof(MeshVertex, position), offsetof(MeshVertex, normal),
-                   offsetof(MeshVertex, colour), sizeof(Instance), offsetof(Instance, modelview),
-                   offsetof(Instance, ambient), offsetof(Instance, diffuse),
-                   offsetof(ShaderState, projection), offsetof(ShaderState, ambientLight),
-                   offsetof(ShaderState, lightDirection), offsetof(ShaderState, lightDiffuse));
+        webglSetUp(ATTRIBUTE_POSITION, ATTRIBUTE_COLOUR, sizeof(LitVertex),
+                   offsetof(LitVertex, position), offsetof(LitVertex, colour));
         backend.ready = true;
         backend.stateSent = false;
-        backend.sentVertices = 0; // the new buffers hold nothing
-        backend.sentIndices = 0;
-        backend.heldInstances.clear();
+        backend.sent = false;
     }
 }
 
-// Sends the state a draw reads, if it changed since it was last sent: only the parts that
-// differ from what the context has.
+// Sends the projection if it changed since it was last sent, and the capabilities.
 static void sendState() {
     ensureReady();
     if (backend.stateSent && backend.sentVersion == gl.stateVersion) {
         return;
     }
-    ShaderState state = {};
-    std::copy(gl.projection.back().m, gl.projection.back().m + 16, state.projection);
-    // Every light's ambient term is the material's ambient times the light's: one sum of
-    // the lights' ambient with the scene's is the same product.
-    std::copy(gl.lightModelAmbient, gl.lightModelAmbient + 4, state.ambientLight);
-    int count = 0;
-    for (const Light& l : gl.lights) {
-        if (!l.enabled) {
-            continue;
-        }
-        if (l.position[3] != 0.0f) {
-            unsupportedGl("a positional light");
-        }
-        const float length =
-            std::sqrt(l.position[0] * l.position[0] + l.position[1] * l.position[1] +
-                      l.position[2] * l.position[2]);
-        for (int i = 0; i < 3; i++) {
-            state.lightDirection[count][i] = length > 0.0f ? l.position[i] / length : 0.0f;
-        }
-        for (int i = 0; i < 4; i++) {
-            state.ambientLight[i] += l.ambient[i];
-        }
-        std::copy(l.diffuse, l.diffuse + 4, state.lightDiffuse[count]);
-        count++;
-    }
-    const bool all = !backend.stateSent;
-    ShaderState& sent = backend.sent;
-    const bool projection =
-        all || !std::equal(state.projection, state.projection + 16, sent.projection);
-    // The record has no padding: compared as bytes, the lights part is all floats.
-    const size_t lightsAt = offsetof(ShaderState, ambientLight);
-    const bool lights =
-        all || count != backend.sentLights ||
-        std::memcmp(reinterpret_cast<const char*>(&state) + lightsAt,
-                    reinterpret_cast<const char*>(&sent) + lightsAt, sizeof state - lightsAt) != 0;
-    sent = state;
-    backend.sentLights = count;
+    const Matrix& projection = gl.projection.back();
+    const bool changed = !backend.stateSent ||
+                         std::memcmp(&projection, &backend.sentProjection, sizeof projection) != 0;
+    backend.sentProjection = projection;
     backend.stateSent = true;
     backend.sentVersion = gl.stateVersion;
-    webglSetState(&sent, projection, lights, count, gl.lighting, gl.normalize, gl.cullFace,
-                  gl.depthTest);
+    webglSetState(backend.sentProjection.m, changed, gl.cullFace, gl.depthTest);
+}
+
+// The lights as the state has them now.
+static Lighting currentLighting() {
+    Lighting l = {gl.lighting, gl.normalize, 0, {}, {}, {}};
+    for (int i = 0; i < 3; i++) {
+        l.ambient[i] = gl.lightModelAmbient[i];
+    }
+    for (const Light& light : gl.lights) {
+        if (!light.enabled) {
+            continue;
+        }
+        if (light.position[3] != 0.0f) {
+            unsupportedGl("a positional light");
+        }
+        const float* p = light.position;
+        const float length = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+        for (int i = 0; i < 3; i++) {
+            l.ambient[i] += light.ambient[i];
+            l.direction[l.count][i] = length > 0.0f ? p[i] / length : 0.0f;
+            l.diffuse[l.count][i] = light.diffuse[i];
+        }
+        l.count++;
+    }
+    return l;
+}
+
+static unsigned char colourByte(float c) {
+    return static_cast<unsigned char>(std::lround(std::min(std::max(c, 0.0f), 1.0f) * 255.0f));
+}
+
+// Carries a draw's vertices into eye coordinates and lights them, into out.
+static void lightDraw(const Mesh& mesh, const Instance& in, const Lighting& l, LitVertex* out) {
+    float normals[9] = {}; // the normal matrix, row by row
+    normalMatrix(in.modelview, normals);
+    for (const ObjectVertex& v : mesh.vertices) {
+        const float position[4] = {v.position[0], v.position[1], v.position[2], 1.0f};
+        float eye[4] = {};
+        transformPoint(in.modelview, position, eye);
+        LitVertex& o = *out++;
+        std::copy(eye, eye + 3, o.position);
+        if (!l.on) {
+            for (int i = 0; i < 4; i++) {
+                o.colour[i] = colourByte(v.colour[i] * in.diffuse[i]);
+            }
+            continue;
+        }
+        float n[3];
+        for (int row = 0; row < 3; row++) {
+            n[row] = normals[row * 3] * v.normal[0] + normals[row * 3 + 1] * v.normal[1] +
+                     normals[row * 3 + 2] * v.normal[2];
+        }
+        const float length2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        if (l.normalize && length2 > 0.0f) {
+            const float length = std::sqrt(length2);
+            for (float& e : n) {
+                e /= length;
+            }
+        }
+        float c[3];
+        for (int i = 0; i < 3; i++) {
+            c[i] = l.ambient[i] * in.ambient[i];
+        }
+        for (int k = 0; k < l.count; k++) {
+            const float* d = l.direction[k];
+            const float facing = std::max(n[0] * d[0] + n[1] * d[1] + n[2] * d[2], 0.0f);
+            for (int i = 0; i < 3; i++) {
+                c[i] += facing * l.diffuse[k][i] * in.diffuse[i];
+            }
+        }
+        for (int i = 0; i < 3; i++) {
+            o.colour[i] = colourByte(c[i]);
+        }
+        o.colour[3] = colourByte(in.diffuse[3]);
+    }
 }
 
 // FNV-1a over 32-bit words: what finds a mesh again by its source.
@@ -461,24 +342,14 @@ static uint64_t hashWords(uint64_t hash, const void* data, size_t bytes) {
 
 constexpr uint64_t HASH_START = 0xcbf29ce484222325ULL;
 
-// A new mesh's place at the end of the store, with its vertices and indices still to add.
-static Mesh& addMesh(uint64_t key) {
-    backend.byKey.emplace(key, static_cast<int>(backend.meshes.size()));
-    backend.meshes.push_back({key,
-                              -1,
-                              0,
-                              {},
-                              static_cast<int>(backend.vertices.size()),
-                              0,
-                              static_cast<int>(backend.indices.size()),
-                              0,
-                              0,
-                              0});
-    return backend.meshes.back();
+static int addMesh(Mesh&& mesh) {
+    backend.byKey.emplace(mesh.key, static_cast<int>(backend.meshes.size()));
+    backend.meshes.push_back(std::move(mesh));
+    return static_cast<int>(backend.meshes.size()) - 1;
 }
 
-// The mesh of a primitive's pieces and vertices, made the first time they are drawn; -1 when
-// the primitive has nothing to draw.
+// The mesh of a primitive's vertices, made the first time they are drawn; -1 when the
+// primitive has nothing to draw.
 static int primitiveMesh(GLenum mode, const std::vector<ObjectVertex>& vertices) {
     const size_t bytes = vertices.size() * sizeof(ObjectVertex);
     const uint64_t key =
@@ -495,32 +366,15 @@ static int primitiveMesh(GLenum mode, const std::vector<ObjectVertex>& vertices)
     if (backend.pieces.triangles.empty() && backend.pieces.lines.empty()) {
         return -1;
     }
-    Mesh& m = addMesh(key);
-    m.mode = mode;
-    m.source = vertices;
-    m.vertexCount = static_cast<int>(vertices.size());
-    m.triangleIndices = static_cast<int>(backend.pieces.triangles.size());
-    m.lineIndices = static_cast<int>(backend.pieces.lines.size());
-    for (const ObjectVertex& v : vertices) {
-        MeshVertex out = {{v.position[0], v.position[1], v.position[2]},
-                          {v.normal[0], v.normal[1], v.normal[2]},
-                          {}};
-        for (int i = 0; i < 4; i++) {
-            const float c = std::min(std::max(v.colour[i], 0.0f), 1.0f);
-            out.colour[i] = static_cast<unsigned char>(std::lround(c * 255.0f));
-        }
-        backend.vertices.push_back(out);
-    }
-    for (int index : backend.pieces.triangles) {
-        backend.indices.push_back(static_cast<unsigned>(m.firstVertex + index));
-    }
-    for (int index : backend.pieces.lines) {
-        backend.indices.push_back(static_cast<unsigned>(m.firstVertex + index));
-    }
-    return static_cast<int>(backend.meshes.size()) - 1;
+    Mesh m = {key, -1, mode, vertices, vertices, {}, 0, 0};
+    m.indices.assign(backend.pieces.triangles.begin(), backend.pieces.triangles.end());
+    m.triangleIndices = static_cast<int>(m.indices.size());
+    m.indices.insert(m.indices.end(), backend.pieces.lines.begin(), backend.pieces.lines.end());
+    return addMesh(std::move(m));
 }
 
-// The mesh of one of GLUT's spheres, made the first time it is drawn.
+// The mesh of one of GLUT's spheres, made the first time it is drawn: white, so that
+// unlit it takes its draw's colour.
 static int sphereMesh(const SphereMesh& sphere) {
     const uint64_t key = hashWords(HASH_START ^ 1, &sphere.id, sizeof sphere.id);
     const auto found = backend.byKey.equal_range(key);
@@ -529,126 +383,141 @@ static int sphereMesh(const SphereMesh& sphere) {
             return it->second;
         }
     }
-    Mesh& m = addMesh(key);
-    m.sphere = sphere.id;
-    m.vertexCount = static_cast<int>(sphere.points.size() / 3);
-    m.triangleIndices = static_cast<int>(sphere.faces.size());
-    for (int v = 0; v < m.vertexCount; v++) {
-        const float* p = &sphere.points[3 * v];
-        const float* n = &sphere.normals[3 * v];
-        backend.vertices.push_back({{p[0], p[1], p[2]}, {n[0], n[1], n[2]}, {255, 255, 255, 255}});
+    Mesh m = {key, sphere.id, 0, {}, {}, {}, 0, 0};
+    for (size_t v = 0; v < sphere.points.size(); v += 3) {
+        const float* p = &sphere.points[v];
+        const float* n = &sphere.normals[v];
+        m.vertices.push_back({{p[0], p[1], p[2]}, {n[0], n[1], n[2]}, {1, 1, 1, 1}});
     }
-    for (unsigned short index : sphere.faces) {
-        backend.indices.push_back(static_cast<unsigned>(m.firstVertex) + index);
-    }
-    return static_cast<int>(backend.meshes.size()) - 1;
+    m.indices.assign(sphere.faces.begin(), sphere.faces.end());
+    m.triangleIndices = static_cast<int>(m.indices.size());
+    return addMesh(std::move(m));
 }
 
-// At the end of a frame: when the meshes it did not draw hold most of the store, the store
-// keeps only those it drew, and goes to the context whole with the next draw. A program
-// whose vertices change from frame to frame adds a mesh a frame, and so sends its store
-// again every so many frames, not its vertices every frame.
+// At the end of a frame: when the meshes it did not draw are most of those kept, only
+// those it drew are kept, and the next batch is laid out afresh. A program whose vertices
+// change from frame to frame adds a mesh a frame, and so sorts its meshes every so many
+// frames, not every frame.
 static void endFrame() {
-    const size_t stored = backend.vertices.size();
-    if (stored > STORE_VERTICES_KEPT && stored > 2 * backend.frameVertices) {
+    size_t drawn = 0;
+    for (const Mesh& m : backend.meshes) {
+        drawn += m.lastFrame == backend.frame;
+    }
+    if (backend.meshes.size() > MESHES_KEPT && backend.meshes.size() > 2 * drawn) {
         std::vector<Mesh> kept;
-        std::vector<MeshVertex> vertices;
-        std::vector<unsigned> indices;
         backend.byKey.clear();
         for (Mesh& m : backend.meshes) {
-            if (m.lastFrame != backend.frame) {
-                continue;
+            if (m.lastFrame == backend.frame) {
+                backend.byKey.emplace(m.key, static_cast<int>(kept.size()));
+                kept.push_back(std::move(m));
             }
-            const int firstVertex = static_cast<int>(vertices.size());
-            const int firstIndex = static_cast<int>(indices.size());
-            const auto v = backend.vertices.begin() + m.firstVertex;
-            vertices.insert(vertices.end(), v, v + m.vertexCount);
-            const int count = m.triangleIndices + m.lineIndices;
-            for (int i = 0; i < count; i++) {
-                indices.push_back(backend.indices[m.firstIndex + i] - m.firstVertex + firstVertex);
-            }
-            m.firstVertex = firstVertex;
-            m.firstIndex = firstIndex;
-            backend.byKey.emplace(m.key, static_cast<int>(kept.size()));
-            kept.push_back(std::move(m));
         }
         backend.meshes = std::move(kept);
-        backend.vertices = std::move(vertices);
-        backend.indices = std::move(indices);
-        backend.sentVertices = 0;
-        backend.sentIndices = 0;
+        backend.last.clear();
     }
     backend.frame++;
-    backend.frameVertices = 0;
 }
 
-// Lays the waiting draws out as runs that each go in one call, and their instances in a row
-// for one upload: with the depth test on, the draws of
-// one mesh together, in the order each mesh was first drawn; without it, in the order drawn.
-static void groupDraws() {
-    backend.instances.clear();
-    backend.runs.clear();
-    backend.grouped.assign(backend.draws.size(), false);
-    for (size_t i = 0; i < backend.draws.size(); i++) {
-        if (backend.grouped[i]) {
-            continue;
-        }
-        const int mesh = backend.draws[i].mesh;
-        MeshRun run = {mesh, static_cast<int>(backend.instances.size()), 0};
-        for (size_t k = i; k < backend.draws.size(); k++) {
-            if (backend.grouped[k] || backend.draws[k].mesh != mesh) {
-                if (gl.depthTest) {
-                    continue;
-                }
-                break;
-            }
-            backend.grouped[k] = true;
-            backend.instances.push_back(backend.draws[k].instance);
-            run.count++;
-        }
-        backend.runs.push_back(run);
+// Adds a draw's indices to the runs: to the last run if they follow it in the same mode.
+static void addRun(bool lines, int first, int count) {
+    if (count == 0) {
+        return;
+    }
+    Run* last = backend.runs.empty() ? nullptr : &backend.runs.back();
+    if (last != nullptr && last->lines == lines && last->first + last->count == first) {
+        last->count += count;
+    } else {
+        backend.runs.push_back({lines, first, count});
     }
 }
 
-// Draws everything waiting under the state it waited under, after one upload of what the
-// store has added since the last and of the instances.
+// The span [from, to) of a vector's elements that changed, as bytes from and count.
+struct Span {
+    size_t from = SIZE_MAX;
+    size_t to = 0;
+    void add(size_t first, size_t count) {
+        from = std::min(from, first);
+        to = std::max(to, first + count);
+    }
+    int changed(size_t bytes) const {
+        return from < to ? static_cast<int>(from * bytes) : 0;
+    }
+    int count(size_t bytes) const {
+        return from < to ? static_cast<int>((to - from) * bytes) : 0;
+    }
+};
+
+// Lays the waiting draws out in the batch in the order drawn, each where the same draw lay
+// in the last batch when it can: only a draw whose mesh, place or lighting differs is lit
+// again, and only what changed is written. Then draws the batch's runs.
 static void flushDraws() {
     if (backend.draws.empty()) {
         return;
     }
     sendState();
-    groupDraws();
-    const size_t vertexBytes = backend.vertices.size() * sizeof(MeshVertex);
-    const size_t indexBytes = backend.indices.size() * sizeof(unsigned);
-    const size_t instanceBytes = backend.instances.size() * sizeof(Instance);
-    const size_t vertexSent = backend.sentVertices * sizeof(MeshVertex);
-    const size_t indexSent = backend.sentIndices * sizeof(unsigned);
-    const Span instances =
-        changedSpan(backend.heldInstances, backend.instances.data(), instanceBytes);
-    webglUpload(backend.vertices.data(), static_cast<int>(vertexBytes),
-                static_cast<int>(vertexSent), static_cast<int>(vertexBytes - vertexSent),
-                backend.indices.data(), static_cast<int>(indexBytes), static_cast<int>(indexSent),
-                static_cast<int>(indexBytes - indexSent), backend.instances.data(),
-                static_cast<int>(instanceBytes), instances.changed, instances.count);
-    backend.sentVertices = backend.vertices.size();
-    backend.sentIndices = backend.indices.size();
-    for (const MeshRun& run : backend.runs) {
-        const Mesh& m = backend.meshes[run.mesh];
-        webglDrawMesh(m.firstIndex, m.triangleIndices, m.lineIndices, run.first, run.count);
+    const bool relight = backend.litVersion != gl.stateVersion;
+    backend.litVersion = gl.stateVersion;
+    const Lighting lighting = currentLighting();
+    Span vertices, indices;
+    size_t vertexCount = 0;
+    size_t indexCount = 0;
+    backend.runs.clear();
+    for (size_t i = 0; i < backend.draws.size(); i++) {
+        MeshDraw& d = backend.draws[i];
+        const Mesh& m = backend.meshes[d.mesh];
+        d.firstVertex = static_cast<int>(vertexCount);
+        d.firstIndex = static_cast<int>(indexCount);
+        const MeshDraw* was = i < backend.last.size() ? &backend.last[i] : nullptr;
+        const bool samePlace = was != nullptr && was->mesh == d.mesh &&
+                               was->firstVertex == d.firstVertex && was->firstIndex == d.firstIndex;
+        const size_t meshVertices = m.vertices.size();
+        const size_t meshIndices = m.indices.size();
+        if (backend.vertices.size() < vertexCount + meshVertices) {
+            backend.vertices.resize(vertexCount + meshVertices);
+        }
+        if (backend.indices.size() < indexCount + meshIndices) {
+            backend.indices.resize(indexCount + meshIndices);
+        }
+        if (!samePlace) {
+            for (size_t k = 0; k < meshIndices; k++) {
+                backend.indices[indexCount + k] = static_cast<unsigned>(vertexCount) + m.indices[k];
+            }
+            indices.add(indexCount, meshIndices);
+        }
+        if (!samePlace || relight ||
+            std::memcmp(&was->instance, &d.instance, sizeof d.instance) != 0) {
+            lightDraw(m, d.instance, lighting, &backend.vertices[vertexCount]);
+            vertices.add(vertexCount, meshVertices);
+        }
+        addRun(false, d.firstIndex, m.triangleIndices);
+        addRun(true, d.firstIndex + m.triangleIndices,
+               static_cast<int>(meshIndices) - m.triangleIndices);
+        vertexCount += meshVertices;
+        indexCount += meshIndices;
     }
+    backend.vertices.resize(vertexCount);
+    backend.indices.resize(indexCount);
+    if (!backend.sent) {
+        vertices.add(0, vertexCount);
+        indices.add(0, indexCount);
+    }
+    webglUpload(backend.vertices.data(), static_cast<int>(vertexCount * sizeof(LitVertex)),
+                vertices.changed(sizeof(LitVertex)), vertices.count(sizeof(LitVertex)),
+                backend.indices.data(), static_cast<int>(indexCount * sizeof(unsigned)),
+                indices.changed(sizeof(unsigned)), indices.count(sizeof(unsigned)));
+    backend.sent = true;
+    for (const Run& run : backend.runs) {
+        webglDrawRun(run.lines, run.first, run.count);
+    }
+    std::swap(backend.last, backend.draws);
     backend.draws.clear();
 }
 
 // Queues a draw of a mesh under the current modelview and material; unlit, its colour is
 // the mesh's own times diffuse.
 static void queueDraw(int mesh, const float diffuse[4]) {
-    Mesh& m = backend.meshes[mesh];
-    if (m.lastFrame != backend.frame) {
-        m.lastFrame = backend.frame;
-        backend.frameVertices += m.vertexCount;
-    }
-    MeshDraw d = {mesh, {}};
-    std::copy(gl.modelview.back().m, gl.modelview.back().m + 16, d.instance.modelview);
+    backend.meshes[mesh].lastFrame = backend.frame;
+    MeshDraw d = {mesh, {gl.modelview.back(), {}, {}}, 0, 0};
     std::copy(gl.materialAmbient, gl.materialAmbient + 4, d.instance.ambient);
     std::copy(diffuse, diffuse + 4, d.instance.diffuse);
     backend.draws.push_back(d);
@@ -690,7 +559,7 @@ void webglViewport() {
 }
 
 // The browser gave back a lost context, empty: the layer sets it up again, as at the start,
-// and gives it the viewport; the rest of the state and the meshes go with the next draw.
+// and gives it the viewport; the projection and the batch go with the next draw.
 extern "C" EMSCRIPTEN_KEEPALIVE void webglContextRestored() {
     backend.ready = false;
     webglViewport();

@@ -111,10 +111,10 @@
   };
 
   // The vertex shader's inputs for one draw: a reader of each attribute by name (a missing
-  // one reads as white), floats or normalized bytes.
-  function attribute(name) {
+  // one reads as missing, white or the identity's column), floats or normalized bytes.
+  function attribute(name, missing) {
     var location = context.getAttribLocation(program, name);
-    if (location < 0) return function() { return [1, 1, 1, 1]; };
+    if (location < 0) return function() { return missing; };
     if (!context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_ENABLED)) {
       var value = Array.from(context.getVertexAttrib(location, context.CURRENT_VERTEX_ATTRIB));
       return function() { return value; };
@@ -140,7 +140,10 @@
   function record(mode, count, type, offset, instances) {
     var names = ['position', 'normal', 'vertexColour', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2', 'modelview3'];
     var a = {};
-    names.forEach(function(name) { a[name] = attribute(name); });
+    names.forEach(function(name) {
+      var column = name.indexOf('modelview') === 0 ? Number(name.slice(-1)) : -1;
+      a[name] = attribute(name, column < 0 ? [1, 1, 1, 1] : [0, 1, 2, 3].map(function(r) { return r === column ? 1 : 0; }));
+    });
     // What the program was made for, from the #define lines its vertex shader starts with.
     var text = context.getShaderSource(context.getAttachedShaders(program).filter(function(shader) {
       return context.getShaderParameter(shader, context.SHADER_TYPE) === context.VERTEX_SHADER;
