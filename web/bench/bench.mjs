@@ -52,9 +52,9 @@ const pages = {
 const ceilings = await origin(work);
 pages.ceiling = {url: `${ceilings}/ceiling.html`};
 pages.replay = {url: `${ceilings}/replay.html`};
-// With --variants yes, page B also with one cost removed (bench_probe.js): its uploads, its
-// lighting.
-const variants = options['--variants'] === 'yes' ? ['no-upload', 'unlit'] : [];
+// With --variants yes, page B also with its uploads removed, and with the camera turning
+// every frame, so that every vertex is placed, lit and sent again (bench_probe.js).
+const variants = options['--variants'] === 'yes' ? ['no-upload', 'turning'] : [];
 for (const variant of variants) pages[`B ${variant}`] = {url: `${pages.B.probed}?variant=${variant}`};
 const columns = ['A', 'B', 'ceiling', 'replay', ...variants.map((v) => `B ${v}`)];
 

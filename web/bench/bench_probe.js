@@ -28,7 +28,8 @@
   // A variant of the page with one cost removed, named in the page's address:
   //   ?variant=no-upload  the streamed buffers keep what the first frames put in them (the
   //                       picture stands still where the batch is drawn)
-  //   ?variant=unlit      the shader made unlit (the picture in its materials' colours)
+  //   ?variant=turning    the camera turned a step before every frame (the left arrow key),
+  //                       so that every vertex is placed, lit and sent again
   var variant = new URLSearchParams(location.search).get('variant');
   var keep = {
     bufferData: function(target, data) {
@@ -64,9 +65,6 @@
           if (name.indexOf('draw') === 0) counts.draws++;
           quiet--;
           if (variant === 'no-upload' && name === 'bufferSubData' && window.benchFrames.length > 10) return;
-          if (variant === 'unlit' && name === 'shaderSource') {
-            arguments[1] = arguments[1].replace('#define LIGHTING 1', '#define LIGHTING 0');
-          }
           var value = method.apply(object, arguments);
           quiet++;
           if (keep[name]) keep[name].apply(null, arguments);
@@ -100,6 +98,9 @@
       counts = {calls: 0, writes: 0, bytes: 0, draws: 0, mostWrites: 0};
       writesTo.clear();
       if (capture) capture.armed = true;
+      if (variant === 'turning' && context) {
+        context.canvas.dispatchEvent(new KeyboardEvent('keydown', {key: 'ArrowLeft', bubbles: true}));
+      }
       frame(time);
       window.benchFrames.push(counts);
       if (capture && capture.armed) {
