@@ -211,7 +211,7 @@ static struct BackendState {
     bool stateSent = false;   // whether the context has had the projection at all
     unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
     Matrix sentProjection = {};
-    unsigned litVersion = 0; // GlState::stateVersion the batch was lit under
+    Lighting litUnder = {}; // the lights the batch was lit under
     // The meshes, by the hash of their source, and the frame (counted by clears).
     std::vector<Mesh> meshes;
     std::unordered_multimap<uint64_t, int> byKey;
@@ -256,7 +256,10 @@ static void sendState() {
 
 // The lights as the state has them now.
 static Lighting currentLighting() {
-    Lighting l = {gl.lighting, gl.normalize, 0, {}, {}, {}};
+    Lighting l;
+    std::memset(&l, 0, sizeof l); // compared as bytes, padding included
+    l.on = gl.lighting;
+    l.normalize = gl.normalize;
     for (int i = 0; i < 3; i++) {
         l.ambient[i] = gl.lightModelAmbient[i];
     }
@@ -455,9 +458,9 @@ static void flushDraws() {
         return;
     }
     sendState();
-    const bool relight = backend.litVersion != gl.stateVersion;
-    backend.litVersion = gl.stateVersion;
     const Lighting lighting = currentLighting();
+    const bool relight = std::memcmp(&lighting, &backend.litUnder, sizeof lighting) != 0;
+    std::memcpy(&backend.litUnder, &lighting, sizeof lighting);
     Span vertices, indices;
     size_t vertexCount = 0;
     size_t indexCount = 0;

@@ -112,7 +112,7 @@ run_browser_checks() {
         echo "$engine: $((SECONDS - start)) s" | tee -a "$log"
     done
     echo "The browser check, per engine:"
-    grep -h -e ': frames a second' -e ': pick: ' -e ': first picture' \
+    grep -h -e ': frames a second' -e ': pick: ' -e ': pictures of the three views' \
         -e ': [0-9]* passed, [0-9]* failed$' -e ': [0-9]* s$' "$out"/check-*.log
     echo "In all: $all_passed passed, $all_failed failed"
     [ "$all_failed" -eq 0 ]

@@ -2,8 +2,8 @@
 // WebGL context the page makes (and of its extensions) to count, frame by frame, what the
 // page asks of WebGL, and keeps a copy of every buffer's contents so that one frame can be
 // captured: window.benchCapture() gives the next frame's triangles and lines in eye
-// coordinates with their lit colours, worked out from the page's own buffers, attributes
-// and uniforms as its vertex shader does (per-vertex lighting by directional lights).
+// coordinates with their lit colours, read from the page's own buffers, attributes and
+// projection (the layer places and lights every vertex before WebGL sees it).
 (function() {
   'use strict';
   // Per frame: WebGL calls, buffer writes, bytes uploaded, draws, and the most writes to
@@ -13,7 +13,7 @@
   window.benchFrames = []; // one counts record for each frame run
 
   var shadows = new Map(); // WebGLBuffer -> ArrayBuffer, as the page last filled it
-  var context = null, instancing = null, program = null, capture = null;
+  var context = null, program = null, capture = null;
   var quiet = 0; // above 0 while the probe makes calls of its own, which count for nothing
 
   function bound(target) {
@@ -69,9 +69,9 @@
           quiet++;
           if (keep[name]) keep[name].apply(null, arguments);
           quiet--;
+          // An older page's instanced draws count too.
           if (name === 'getExtension' && value && !value.benchWrapped && arguments[0] === 'ANGLE_instanced_arrays') {
             value.benchWrapped = true;
-            instancing = value;
             wrap(value);
           }
           return value;
@@ -111,11 +111,10 @@
     });
   };
 
-  // The vertex shader's inputs for one draw: a reader of each attribute by name (a missing
-  // one reads as missing, white or the identity's column), floats or normalized bytes.
-  function attribute(name, missing) {
+  // A reader of the vertex attribute named, by vertex: floats or normalized bytes, or its
+  // constant value when no array feeds it.
+  function attribute(name) {
     var location = context.getAttribLocation(program, name);
-    if (location < 0) return function() { return missing; };
     if (!context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_ENABLED)) {
       var value = Array.from(context.getVertexAttrib(location, context.CURRENT_VERTEX_ATTRIB));
       return function() { return value; };
@@ -125,71 +124,31 @@
     var bytes = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_TYPE) === context.UNSIGNED_BYTE;
     var stride = context.getVertexAttrib(location, context.VERTEX_ATTRIB_ARRAY_STRIDE) || size * (bytes ? 1 : 4);
     var offset = context.getVertexAttribOffset(location, context.VERTEX_ATTRIB_ARRAY_POINTER);
-    var divisor = instancing ? context.getVertexAttrib(location, instancing.VERTEX_ATTRIB_ARRAY_DIVISOR_ANGLE) : 0;
-    return function(vertex, instance) {
-      var at = offset + (divisor ? Math.floor(instance / divisor) : vertex) * stride, v = [0, 0, 0, 1];
+    return function(vertex) {
+      var at = offset + vertex * stride, v = [0, 0, 0, 1];
       for (var i = 0; i < size; i++) v[i] = bytes ? view.getUint8(at + i) / 255 : view.getFloat32(at + 4 * i, true);
       return v;
     };
   }
-  function uniform(name) {
-    return context.getUniform(program, context.getUniformLocation(program, name));
-  }
 
-  // Lights and places every vertex of one draw as the page's vertex shader does, and adds
-  // its triangles or lines to the capture.
+  // Adds one draw's triangles or lines to the capture: each vertex's eye coordinates
+  // ('position') and lit colour ('vertexColour'), as the page's shader takes them.
   function record(mode, count, type, offset, instances) {
-    var names = ['position', 'normal', 'vertexColour', 'ambient', 'diffuse', 'modelview0', 'modelview1', 'modelview2', 'modelview3'];
-    var a = {};
-    names.forEach(function(name) {
-      var column = name.indexOf('modelview') === 0 ? Number(name.slice(-1)) : -1;
-      a[name] = attribute(name, column < 0 ? [1, 1, 1, 1] : [0, 1, 2, 3].map(function(r) { return r === column ? 1 : 0; }));
-    });
-    // What the program was made for, from the #define lines its vertex shader starts with.
-    var text = context.getShaderSource(context.getAttachedShaders(program).filter(function(shader) {
-      return context.getShaderParameter(shader, context.SHADER_TYPE) === context.VERTEX_SHADER;
-    })[0]);
-    var define = function(name) { return Number((text.match(new RegExp('#define ' + name + ' (\\d+)')) || [0, 0])[1]); };
-    var lights = [], lighting = define('LIGHTING'), normalize = define('NORMALIZE');
-    for (var i = 0; i < define('LIGHT_COUNT'); i++) {
-      lights.push([uniform('lightDirection[' + i + ']'), uniform('lightDiffuse[' + i + ']')]);
-    }
-    var ambientLight = lighting ? uniform('ambientLight') : null;
-    capture.projection = Array.from(uniform('projection'));
+    if (instances !== 1) throw new Error('the probe captures no instanced draw');
+    var position = attribute('position'), colour = attribute('vertexColour');
+    capture.projection = Array.from(context.getUniform(program, context.getUniformLocation(program, 'projection')));
     var indices = new (type === context.UNSIGNED_INT ? Uint32Array : Uint16Array)(shadows.get(bound(context.ELEMENT_ARRAY_BUFFER)), offset, count);
     var run = {mode: mode === context.LINES ? 'lines' : 'triangles', first: capture.indices.length,
                cull: context.isEnabled(context.CULL_FACE), depth: context.isEnabled(context.DEPTH_TEST)};
-    var made = new Map(); // this draw's vertex (instance, index) -> its index in the capture
-    var cross = function(p, q) { return [p[1] * q[2] - p[2] * q[1], p[2] * q[0] - p[0] * q[2], p[0] * q[1] - p[1] * q[0]]; };
-    var dot = function(p, q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; };
-    var clamp = function(x) { return Math.min(Math.max(x, 0), 1); };
-    for (var instance = 0; instance < instances; instance++) {
-      for (var k = 0; k < count; k++) {
-        var v = indices[k], key = instance * 4294967296 + v;
-        if (made.has(key)) {
-          capture.indices.push(made.get(key));
-          continue;
-        }
-        made.set(key, capture.vertices.length / 7);
-        capture.indices.push(capture.vertices.length / 7);
-        var p = a.position(v, instance), n = a.normal(v, instance);
-        var c = [a.modelview0(v, instance), a.modelview1(v, instance), a.modelview2(v, instance), a.modelview3(v, instance)];
-        var eye = [0, 1, 2].map(function(r) { return c[0][r] * p[0] + c[1][r] * p[1] + c[2][r] * p[2] + c[3][r]; });
-        var ambient = a.ambient(v, instance), diffuse = a.diffuse(v, instance);
-        var own = a.vertexColour(v, instance), colour = [0, 1, 2, 3].map(function(r) { return own[r] * diffuse[r]; });
-        if (lighting) {
-          var x = cross(c[1], c[2]), det = dot(c[0], x), m = [x, cross(c[2], c[0]), cross(c[0], c[1])];
-          var normal = det !== 0 ? [0, 1, 2].map(function(r) { return (m[0][r] * n[0] + m[1][r] * n[1] + m[2][r] * n[2]) / det; }) : [0, 0, 0];
-          var length = Math.sqrt(dot(normal, normal));
-          if (normalize && length > 0) normal = normal.map(function(e) { return e / length; });
-          colour = [0, 1, 2].map(function(r) {
-            var sum = ambientLight[r] * ambient[r];
-            lights.forEach(function(l) { sum += Math.max(dot(normal, l[0]), 0) * l[1][r] * diffuse[r]; });
-            return clamp(sum);
-          }).concat(clamp(diffuse[3]));
-        }
-        capture.vertices.push(eye[0], eye[1], eye[2], colour[0], colour[1], colour[2], colour[3]);
+    var made = new Map(); // this draw's vertex index -> its index in the capture
+    for (var k = 0; k < count; k++) {
+      var v = indices[k];
+      if (!made.has(v)) {
+        made.set(v, capture.vertices.length / 7);
+        var p = position(v), c = colour(v);
+        capture.vertices.push(p[0], p[1], p[2], c[0], c[1], c[2], c[3]);
       }
+      capture.indices.push(made.get(v));
     }
     run.count = capture.indices.length - run.first;
     capture.runs.push(run);

@@ -1,5 +1,5 @@
-// Prints the program's first picture, then the whole selection buffer of a pick at every
-// point of a 20-pixel grid over the window, in three views, one line per point: natively
+// Prints, in each of three views, the program's picture and then the whole selection buffer
+// of a pick at every point of a 20-pixel grid over the window, one line per point: natively
 // (Mesa) and in the browser (the web layer), built from this one file, so that
 // web/test/browser_test.mjs can compare them; last, the mean time of a pick with its line.
 // Each pick is the program's own selection pass.
@@ -31,9 +31,11 @@ static const GridView VIEWS[] = {
     {-10.0f, -60.0f, 15.0f, 220.0f, 5, -3, 100.0f, -6.0f, 1}, // from below, rolled, panned
 };
 
-// Draws the start-up frame and prints its pixels: "PICTURE width height", then one line
-// "P" and the row's red, green and blue bytes in hexadecimal per row, bottom row first.
-static void dumpPicture() {
+// Draws a frame of the view set up and prints its pixels: "PICTURE view width height", then
+// one line "P" and the row's red, green and blue bytes in hexadecimal per row, bottom row
+// first. Each view's frame follows the last one's, as frames do while the user moves.
+static void dumpPicture(int viewIndex) {
+    resetProjection();
     display();
 #ifndef __EMSCRIPTEN__
     // The window is not mapped yet, so its front buffer holds nothing; Mesa's software
@@ -42,7 +44,7 @@ static void dumpPicture() {
 #endif
     std::vector<unsigned char> rgba(WINDOW_WIDTH * WINDOW_HEIGHT * 4);
     glReadPixels(0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    std::printf("PICTURE %d %d\n", WINDOW_WIDTH, WINDOW_HEIGHT);
+    std::printf("PICTURE %d %d %d\n", viewIndex, WINDOW_WIDTH, WINDOW_HEIGHT);
     for (int y = 0; y < WINDOW_HEIGHT; y++) {
         std::printf("P ");
         for (int x = 0; x < WINDOW_WIDTH; x++) {
@@ -77,7 +79,6 @@ int main(int argc, char** argv) {
     createWindow();
     initScene();
     reshape(WINDOW_WIDTH, WINDOW_HEIGHT);
-    dumpPicture();
     int picks = 0;
     const auto start = std::chrono::steady_clock::now();
     for (int v = 0; v < static_cast<int>(sizeof VIEWS / sizeof VIEWS[0]); v++) {
@@ -96,6 +97,7 @@ int main(int argc, char** argv) {
             rods[i].slide = g.rodSlide * static_cast<float>(i % 3 - 1);
         }
         ball.ballOn = g.ballOn;
+        dumpPicture(v);
         for (int y = GRID_STEP / 2; y < WINDOW_HEIGHT; y += GRID_STEP) {
             for (int x = GRID_STEP / 2; x < WINDOW_WIDTH; x += GRID_STEP) {
                 dumpPick(v, x, y);
