@@ -27,6 +27,11 @@ mergeInto(LibraryManager.library, {
     lost: false, // whether the WebGL context is lost and not yet given back
     installed: false,
     shaped: false, // whether reshape has had the buffer's size yet
+    // Whether the canvas's box may have changed since it was last measured: always, unless
+    // a ResizeObserver says when (measuring makes an object for the collector each time).
+    boxChanged: true,
+    watched: false, // whether a ResizeObserver watches the canvas's box
+    ratio: 0, // the pixel ratio the buffer was last sized at
     frame: null, // the callback each frame is asked for with (glutPostRedisplay)
 
     // The characters GLUT sends for the named keys of event.key that type one. GLUT's
@@ -59,12 +64,17 @@ mergeInto(LibraryManager.library, {
 
     // Sizes the drawing buffer to the canvas's CSS size times the pixel ratio and hands
     // the new size to reshape. Called before every frame, as a window system reports a new
-    // size before the frame drawn at it.
+    // size before the frame drawn at it; the canvas is measured again only when the pixel
+    // ratio changed or the ResizeObserver reported a new box (after the layout that made
+    // it, so the buffer follows at the next frame).
     fit: function() {
       if (WebGlut.ended) return; // the last picture stays, scaled, once the program ends
       var canvas = Module.canvas;
-      var rect = canvas.getBoundingClientRect();
       var ratio = Math.min(window.devicePixelRatio || 1, WebGlut.MAX_PIXEL_RATIO);
+      if (WebGlut.shaped && !WebGlut.boxChanged && ratio === WebGlut.ratio) return;
+      WebGlut.boxChanged = !WebGlut.watched;
+      WebGlut.ratio = ratio;
+      var rect = canvas.getBoundingClientRect();
       var width = Math.max(1, Math.round(rect.width * ratio));
       var height = Math.max(1, Math.round(rect.height * ratio));
       if (WebGlut.shaped && width == canvas.width && height == canvas.height) return;
@@ -428,7 +438,11 @@ mergeInto(LibraryManager.library, {
       return beforeFrame ? beforeFrame() : undefined;
     };
     if (typeof ResizeObserver != 'undefined') {
-      new ResizeObserver(function() { _glutPostRedisplay(); }).observe(canvas);
+      new ResizeObserver(function() {
+        WebGlut.boxChanged = true;
+        _glutPostRedisplay();
+      }).observe(canvas, {box: 'border-box'});
+      WebGlut.watched = true;
     }
     _glutPostRedisplay();
     throw 'unwind';
