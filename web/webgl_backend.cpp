@@ -156,11 +156,10 @@ EM_JS(void, webglReadPixels, (int x, int y, int width, int height, unsigned char
 // A mesh: a primitive's vertices in object coordinates as drawn, or one of GLUT's sphere
 // meshes, with its triangles' indices and then its lines', into its own vertices.
 struct Mesh {
-    uint64_t key;                     // the hash of what it was made from
-    int sphere;                       // the SphereMesh's id, or -1 for a primitive
-    GLenum mode;                      // a primitive's mode
-    std::vector<ObjectVertex> source; // a primitive's vertices, as glEnd had them
-    std::vector<ObjectVertex> vertices;
+    uint64_t key;                       // the hash of what it was made from
+    int sphere;                         // the SphereMesh's id, or -1 for a primitive
+    GLenum mode;                        // a primitive's mode
+    std::vector<ObjectVertex> vertices; // a primitive's as glEnd had them, or the sphere's
     std::vector<unsigned> indices;
     int triangleIndices;
     unsigned lastFrame; // the frame that last drew it
@@ -212,7 +211,7 @@ static struct BackendState {
     unsigned sentVersion = 0; // GlState::stateVersion when the state was last sent
     Matrix sentProjection = {};
     Lighting litUnder = {}; // the lights the batch was lit under
-    // The meshes, by the hash of their source, and the frame (counted by clears).
+    // The meshes, by the hash of what each was made from, and the frame (counted by clears).
     std::vector<Mesh> meshes;
     std::unordered_multimap<uint64_t, int> byKey;
     unsigned frame = 1;
@@ -332,7 +331,7 @@ static void lightDraw(const Mesh& mesh, const Instance& in, const Lighting& l, L
     }
 }
 
-// FNV-1a over 32-bit words: what finds a mesh again by its source.
+// FNV-1a over 32-bit words: what finds a mesh again by what it was made from.
 static uint64_t hashWords(uint64_t hash, const void* data, size_t bytes) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
     for (size_t i = 0; i + 4 <= bytes; i += 4) {
@@ -360,8 +359,8 @@ static int primitiveMesh(GLenum mode, const std::vector<ObjectVertex>& vertices)
     const auto found = backend.byKey.equal_range(key);
     for (auto it = found.first; it != found.second; ++it) {
         const Mesh& m = backend.meshes[it->second];
-        if (m.sphere < 0 && m.mode == mode && m.source.size() == vertices.size() &&
-            std::memcmp(m.source.data(), vertices.data(), bytes) == 0) {
+        if (m.sphere < 0 && m.mode == mode && m.vertices.size() == vertices.size() &&
+            std::memcmp(m.vertices.data(), vertices.data(), bytes) == 0) {
             return it->second;
         }
     }
@@ -369,7 +368,7 @@ static int primitiveMesh(GLenum mode, const std::vector<ObjectVertex>& vertices)
     if (backend.pieces.triangles.empty() && backend.pieces.lines.empty()) {
         return -1;
     }
-    Mesh m = {key, -1, mode, vertices, vertices, {}, 0, 0};
+    Mesh m = {key, -1, mode, vertices, {}, 0, 0};
     m.indices.assign(backend.pieces.triangles.begin(), backend.pieces.triangles.end());
     m.triangleIndices = static_cast<int>(m.indices.size());
     m.indices.insert(m.indices.end(), backend.pieces.lines.begin(), backend.pieces.lines.end());
@@ -386,7 +385,7 @@ static int sphereMesh(const SphereMesh& sphere) {
             return it->second;
         }
     }
-    Mesh m = {key, sphere.id, 0, {}, {}, {}, 0, 0};
+    Mesh m = {key, sphere.id, 0, {}, {}, 0, 0};
     for (size_t v = 0; v < sphere.points.size(); v += 3) {
         const float* p = &sphere.points[v];
         const float* n = &sphere.normals[v];
