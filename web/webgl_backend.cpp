@@ -19,7 +19,6 @@
 #include <emscripten.h>
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
-// Builds a WebGL program whose vertex shader works out each vertex's colour and whose
-// fragment shader passes it on: compiles both, binds the named attributes to locations 0,
-// 1, ... in order, links the program and makes it current. The web layer draws every frame
+// Builds a WebGL program whose vertex shader gives each vertex's colour (the layer's hands
+// on the colour it lit, the ceiling page's lights) and whose fragment shader passes it on:
+// compiles both, binds the named attributes to locations 0, 1, ... in order, links the
+// program and makes it current. The web layer draws every frame
 // with such a program (this file comes before the page's code, through --pre-js), and the
 // ceiling page that the browser check measures the layer against loads this same file, so
 // that both pay the same for the same work. A shader or program that fails throws an error

@@ -26,7 +26,7 @@
   }
   // Keeps the bound buffer's contents as bufferData and bufferSubData leave them.
   // A variant of the page with one cost removed, named in the page's address:
-  //   ?variant=no-upload  the streamed buffers keep what the first frames put in them (the
+  //   ?variant=no-upload  the buffers keep what the first frames put in them (the
   //                       picture stands still where the batch is drawn)
   //   ?variant=turning    the camera turned a step before every frame (the left arrow key),
   //                       so that every vertex is placed, lit and sent again
