@@ -147,11 +147,18 @@ bool underWindowManager() {
             managerPid = startChild({manager}, devNull, devNull, SIGTERM);
             close(devNull);
             // It ends with the process, which waits until it has gone, so that the next test
-            // process starts one of its own.
+            // process starts one of its own. One still there a few seconds after SIGTERM is
+            // killed: the test has its result, and waiting on must not turn it into a hang.
             std::atexit([] {
                 if (managerPid > 0) {
                     kill(managerPid, SIGTERM);
-                    waitpid(managerPid, nullptr, 0);
+                    const auto gone = [] { return waitpid(managerPid, nullptr, WNOHANG) != 0; };
+                    if (!waitFor(gone, std::chrono::seconds(5))) {
+                        std::cerr << "The window manager outlived SIGTERM by 5 s: killed."
+                                  << std::endl;
+                        kill(managerPid, SIGKILL);
+                        waitpid(managerPid, nullptr, 0);
+                    }
                 }
             });
             waitFor([&] { return windowManagerRuns(dpy); });
