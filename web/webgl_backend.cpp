@@ -140,9 +140,11 @@ EM_JS(void, webglDrawRun, (bool lines, int first, int count), {
 EM_JS(void, webglSetViewport, (int x, int y, int width, int height),
       { Module.ctx.viewport(x, y, width, height); });
 
-EM_JS(void, webglClear, (float r, float g, float b, float a, bool colour, bool depth), {
+EM_JS(void, webglClearColour, (float r, float g, float b, float a),
+      { Module.ctx.clearColor(r, g, b, a); });
+
+EM_JS(void, webglClear, (bool colour, bool depth), {
     var webgl = Module.ctx;
-    webgl.clearColor(r, g, b, a);
     webgl.clear((colour ? webgl.COLOR_BUFFER_BIT : 0) | (depth ? webgl.DEPTH_BUFFER_BIT : 0));
 });
 
@@ -222,6 +224,10 @@ static struct BackendState {
     std::vector<unsigned> indices;
     bool sent = false; // whether the context's buffers hold the batch
     std::vector<Run> runs;
+    // The clear colour the context has, if it has had one. Sent only when it changes: a
+    // WebGL call less a frame, and less for the collector than four floats into JavaScript.
+    bool clearColourSent = false;
+    float sentClearColour[4] = {};
     Pieces pieces;
 } backend;
 
@@ -234,6 +240,7 @@ static void ensureReady() {
         backend.ready = true;
         backend.stateSent = false;
         backend.sent = false;
+        backend.clearColourSent = false;
     }
 }
 
@@ -547,8 +554,14 @@ static void clearBuffers(GLbitfield mask) {
     flushDraws();
     endFrame();
     ensureReady();
-    webglClear(gl.clearColour[0], gl.clearColour[1], gl.clearColour[2], gl.clearColour[3],
-               (mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
+    if (!backend.clearColourSent ||
+        std::memcmp(backend.sentClearColour, gl.clearColour, sizeof gl.clearColour) != 0) {
+        std::copy(gl.clearColour, gl.clearColour + 4, backend.sentClearColour);
+        backend.clearColourSent = true;
+        webglClearColour(gl.clearColour[0], gl.clearColour[1], gl.clearColour[2],
+                         gl.clearColour[3]);
+    }
+    webglClear((mask & GL_COLOR_BUFFER_BIT) != 0, (mask & GL_DEPTH_BUFFER_BIT) != 0);
 }
 
 const GeometrySink WEBGL_SINK = {queuePrimitive, queueSphere, alwaysReached, clearBuffers,
