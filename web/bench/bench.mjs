@@ -6,10 +6,10 @@
 // the next) and at the display's pace; main-thread milliseconds a frame (the time inside
 // the frame's callback), at the display's pace and with the CPU slowed four times
 // (Chromium's DevTools protocol); frames later than one and a half of the display's
-// intervals; and JavaScript heap allocated a frame (Chromium: V8's sampling heap profiler,
-// collected objects included). It counts what each page asks of WebGL a frame through
-// bench_probe.js, and then prints B/A and each page against each ceiling. Pages are
-// opened and driven through the browser tests' toolkit (engines.mjs).
+// intervals; and JavaScript heap allocated a frame once the page is warm (Chromium: V8's
+// sampling heap profiler, collected objects included). It counts what each page asks of
+// WebGL a frame through bench_probe.js, and then prints B/A and each page against each
+// ceiling. Pages are opened and driven through the browser tests' toolkit (engines.mjs).
 // Usage: node bench.mjs --engine chromium|firefox|webkit [--turns N] [--variants yes]
 //          --ball LABEL --size WIDTHxHEIGHT A_PAGE_DIR B_PAGE_DIR WORK_DIR
 // WORK_DIR takes the ceiling pages and the captured frame (frame.json, captured from page B,
@@ -68,8 +68,10 @@ console.log(`# ${engineName}: ${await engine.version()}; ${turns} turns; load ${
 function timingHook() {
   const request = window.requestAnimationFrame;
   window.benchTimes = null; // {ms: [], at: []} while a figure is measured
+  window.benchFrameCount = 0;
   window.requestAnimationFrame = (frame) => request((time) => {
     const times = window.benchTimes, start = performance.now();
+    window.benchFrameCount++;
     frame(time);
     if (times) times.ms.push(performance.now() - start), times.at.push(start);
   });
@@ -120,8 +122,14 @@ async function uncapped(p, ms = MEASURE_MS) {
   return {fps, mainMs: times.reduce((sum, t) => sum + t, 0) / times.length};
 }
 
-// JavaScript heap allocated a frame at the display's pace, collected objects included.
+// JavaScript heap allocated a frame at the display's pace, collected objects included, once
+// the page has drawn WARM_FRAMES frames. Until an import of the wasm has been called 1,000
+// times, V8 calls it through a generic wrapper that makes garbage of its own on each call;
+// then it compiles one for it that does not.
+const WARM_FRAMES = 1200;
 async function heapPerFrame(p, interval) {
+  await waitFor(() => p.page.evaluate((n) => window.benchFrameCount >= n, WARM_FRAMES),
+                `${WARM_FRAMES} frames drawn`, 300000);
   const cdp = p.cdp;
   await cdp.send('HeapProfiler.enable');
   await cdp.send('HeapProfiler.startSampling', {samplingInterval: 128, includeObjectsCollectedByMajorGC: true,
