@@ -588,10 +588,19 @@ class WebDriverPage {
     if (deviceScaleFactor !== 1 || isMobile || hasTouch) {
       throw new Error('WebDriver cannot make WebKit a phone: leave that check to Chromium (CDP)');
     }
+    // The page takes its new size a moment after the window does: each step waits for it to
+    // change and corrects the window by what the page still lacks, from fresh reads. A step
+    // that changes nothing ends it (the window's smallest size is the browser's to choose).
     const frame = (await this.driver()).manage().window();
-    await frame.setRect({width, height});
-    const [innerWidth, innerHeight] = await this.evaluate(() => [window.innerWidth, window.innerHeight]);
-    await frame.setRect({width: 2 * width - innerWidth, height: 2 * height - innerHeight});
+    const inner = () => this.evaluate(() => [window.innerWidth, window.innerHeight]);
+    let size = await inner();
+    for (let step = 0; step < 6 && (size[0] !== width || size[1] !== height); step++) {
+      const rect = await frame.getRect(), before = size;
+      await frame.setRect({width: rect.width + width - size[0], height: rect.height + height - size[1]});
+      const changed = await waitFor(async () => (size = await inner())[0] !== before[0] || size[1] !== before[1],
+                                    'the page to take its new size', 5000).catch(() => false);
+      if (!changed) break;
+    }
   }
   async screenshot() { return Buffer.from(await (await this.driver()).takeScreenshot(), 'base64'); }
   async close() {
